@@ -1,0 +1,3 @@
+// (being written)
+#include <windows.h>
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 1; }
