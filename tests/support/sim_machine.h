@@ -1,0 +1,131 @@
+// The simulated machine: a small, stateful stand-in for the platform's device
+// database, driver-package store, new-device library, wave devices and session
+// end. Unit tests link it in place of the Win32 realisation of platform/.
+//
+// A test describes a machine (sim::Reset(), then fill sim::machine()), runs
+// product code, and asserts on the machine's resulting state, its call log and
+// what was printed.
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// How the class installer answers a property-change request for a device.
+enum class PropChange {
+  Done,                // the state changes, no restart needed
+  NeedsRestart,        // the state changes, DI_NEEDRESTART is set afterwards
+  NeedsReboot,         // the state changes, DI_NEEDREBOOT is set afterwards
+  FailAttach,          // SetupDiSetClassInstallParamsA fails
+  FailClassInstaller,  // SetupDiCallClassInstaller fails
+};
+
+struct Device {
+  std::string instanceId;
+  GUID classGuid{};
+  bool present = true;
+  // Property values as raw bytes, exactly as stored (terminators and all, or
+  // not); nullopt means the property is absent.
+  std::optional<std::vector<uint8_t>> hardwareIds;
+  std::optional<std::vector<uint8_t>> compatibleIds;
+  DWORD hardwareIdType = REG_MULTI_SZ;
+  std::optional<DWORD> configFlags;
+  bool enabledGlobal = true;  // DICS_FLAG_GLOBAL scope
+  bool enabledConfig = true;  // DICS_FLAG_CONFIGSPECIFIC scope
+  PropChange propChange = PropChange::Done;
+  bool instanceIdReadable = true;  // false: CM_Get_Device_ID_ExA fails for it
+};
+
+struct SetupClass {
+  std::string name;
+  GUID guid;
+};
+
+// One platform call, as the log keeps it.
+struct Call {
+  std::string op;      // the platform operation's name
+  std::string device;  // instance ID of the element it named, if any
+  DWORD a = 0;         // operation-specific: property, state change, size ...
+  DWORD b = 0;         // operation-specific: scope, offered size ...
+};
+
+struct UpdateDriverCall {
+  std::string hardwareId;
+  std::string infPath;
+  DWORD flags = 0;
+  bool rebootOutputGiven = false;
+};
+
+struct CopyOemInfCall {
+  std::string source;
+  bool mediaLocationGiven = false;
+  DWORD mediaType = 0;
+  DWORD copyStyle = 0;
+  bool destinationGiven = false;
+};
+
+struct Machine {
+  std::vector<Device> devices;
+  std::vector<SetupClass> classes;
+
+  // Injected failures of whole operations.
+  bool failBuildSet = false;    // SetupDiGetClassDevs(Ex)A / CreateDeviceInfoListExA
+  bool failListDetail = false;  // SetupDiGetDeviceInfoListDetailA
+
+  // Driver-package store and new-device library.
+  bool newDevPresent = true;          // LoadLibraryA("newdev.dll") succeeds
+  bool updateFunctionPresent = true;  // GetProcAddress finds the update function
+  BOOL updateResult = TRUE;           // what UpdateDriverForPlugAndPlayDevicesA returns
+  BOOL copyOemInfResult = TRUE;       // what SetupCopyOEMInfA returns
+  std::vector<CopyOemInfCall> copiedInfs;
+  std::vector<UpdateDriverCall> driverUpdates;
+  int newDevLoads = 0;  // LoadLibraryA calls that returned the library
+  int newDevFrees = 0;  // FreeLibrary calls on it
+
+  // Wave devices, by product name, identifiers from 0.
+  std::vector<std::string> waveIn;
+  std::vector<std::string> waveOut;
+
+  // Session end requests (flags, reason).
+  std::vector<std::pair<UINT, DWORD>> exitRequests;
+
+  // Device sets: how many are open now, how many were ever built.
+  int openSets = 0;
+  int setsBuilt = 0;
+  std::vector<Call> calls;
+};
+
+Machine& machine();
+
+// A new machine: no devices, the standard setup classes (Media, USB,
+// HIDClass, System), nothing logged.
+void Reset();
+
+// Adds a device and returns it for further description.
+Device& AddDevice(const std::string& instanceId, const GUID& classGuid,
+                  std::initializer_list<std::string> hardwareIds,
+                  std::initializer_list<std::string> compatibleIds = {});
+
+// The bytes of a multi-string: each string with its NUL, then the closing NUL.
+std::vector<uint8_t> MultiSz(std::initializer_list<std::string> strings);
+
+// Calls of one operation, in order.
+std::vector<Call> CallsOf(const std::string& op);
+// The operation names of the log, in order, optionally only those naming a device.
+std::vector<std::string> CallNames();
+
+const Device* FindDevice(const std::string& instanceId);
+
+extern const GUID kMediaClass;   // {4D36E96C-E325-11CE-BFC1-08002BE10318}
+extern const GUID kUsbClass;     // {36FC9E60-C465-11CF-8056-444553540000}
+extern const GUID kHidClass;     // {745A17A0-74D3-11D0-B6FE-00A0C90F57DA}
+extern const GUID kSystemClass;  // {4D36E97D-E325-11CE-BFC1-08002BE10318}
+
+}  // namespace sim
