@@ -29,8 +29,9 @@ DevicePattern ParseDevicePattern(const char* pattern);
 bool MatchIdPattern(const char* id, const DevicePattern& pattern);
 
 // Builds a list over a multi-string buffer allocated with malloc and takes
-// ownership of it. Returns null only when the slot array cannot be allocated;
-// the buffer then still belongs to the caller.
+// ownership of it. The buffer must end in an empty string (two NULs); a null
+// buffer gives an empty list. Returns null only when the slot array cannot be
+// allocated; the buffer then still belongs to the caller.
 IdList SplitMultiString(char* buffer);
 // Frees the buffer (when the slot holds one) and the slots; null is a no-op.
 void FreeIdList(IdList list);
