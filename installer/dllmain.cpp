@@ -1,0 +1,8 @@
+#include <windows.h>
+
+#include "usb_install.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD /*fdwReason*/, LPVOID /*lpvReserved*/) {
+  g_hModule = hinstDLL;
+  return TRUE;
+}

@@ -1,0 +1,105 @@
+#include "usb_install.h"
+
+#include <setupapi.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "install_text.h"
+#include "platform/unique_handle.h"
+
+platform::UpdateDriverForPlugAndPlayDevicesA_t g_pfnUpdateDriver = nullptr;
+
+namespace {
+
+// GUID_DEVCLASS_MEDIA, spelled out to avoid initguid.h games.
+const GUID kMediaClassGuid = {0x4d36e96c, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+// From regstr.h and newdev.h, which bring nothing else we need.
+constexpr DWORD kConfigFlagReinstall = 0x20;  // CONFIGFLAG_REINSTALL
+constexpr DWORD kInstallFlagForce = 0x1;      // INSTALLFLAG_FORCE
+
+// Copies at most size-1 characters and always terminates; the field was
+// zeroed before.
+void CopyField(char* field, const char* text) {
+  if (text == nullptr) return;
+  std::size_t length = tambrel::BoundedLength(text, CUsbInstall::kFieldSize - 1);
+  std::memcpy(field, text, length);
+  field[length] = '\0';
+}
+
+}  // namespace
+
+CUsbInstall::CUsbInstall() : m_hNewDev(nullptr), m_szInfName{}, m_szHardwareId{}, m_szInfDir{} {
+  g_pfnUpdateDriver = nullptr;
+  m_hNewDev = platform::LoadLibraryA("newdev.dll");
+  if (m_hNewDev != nullptr) {
+    g_pfnUpdateDriver = reinterpret_cast<platform::UpdateDriverForPlugAndPlayDevicesA_t>(
+        reinterpret_cast<void*>(platform::GetProcAddress(m_hNewDev, "UpdateDriverForPlugAndPlayDevicesA")));
+  }
+}
+
+CUsbInstall::~CUsbInstall() {
+  if (m_hNewDev != nullptr) platform::FreeLibrary(m_hNewDev);
+}
+
+std::string CUsbInstall::FullInfPath() const { return tambrel::JoinInfPath(m_szInfDir, m_szInfName); }
+
+bool CUsbInstall::Install(const char* infDir, const char* infName, const char* hardwareId) {
+  std::memset(m_szInfName, 0, sizeof m_szInfName);
+  std::memset(m_szHardwareId, 0, sizeof m_szHardwareId);
+  std::memset(m_szInfDir, 0, sizeof m_szInfDir);
+  CopyField(m_szInfDir, infDir);
+  CopyField(m_szInfName, infName);
+  CopyField(m_szHardwareId, hardwareId);
+
+  CopyOemInf();  // an already present package is no reason to stop
+  const bool updated = UpdateDriver();
+  MarkForReinstall();
+  return updated;
+}
+
+bool CUsbInstall::CopyOemInf() {
+  const std::string path = FullInfPath();
+  return platform::SetupCopyOEMInfA(path.c_str(), nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr) == TRUE;
+}
+
+bool CUsbInstall::UpdateDriver() {
+  if (g_pfnUpdateDriver == nullptr) return false;
+  const std::string path = FullInfPath();
+  const BOOL result = g_pfnUpdateDriver(nullptr, m_szHardwareId, path.c_str(), kInstallFlagForce, nullptr);
+  return (static_cast<DWORD>(result) & 0xFF) != 0;
+}
+
+void CUsbInstall::MarkForReinstall() {
+  platform::unique_hdevinfo set(platform::SetupDiGetClassDevsA(&kMediaClassGuid, nullptr, nullptr, 0));
+  if (!set) return;
+
+  SP_DEVINFO_DATA element{};
+  element.cbSize = sizeof(SP_DEVINFO_DATA);
+  for (DWORD index = 0; platform::SetupDiEnumDeviceInfo(set.get(), index, &element); ++index) {
+    DWORD required = 0;
+    platform::SetupDiGetDeviceRegistryPropertyA(set.get(), &element, SPDRP_HARDWAREID, nullptr, nullptr, 0,
+                                                &required);
+    if (required == 0) continue;
+    std::unique_ptr<BYTE[]> ids(new (std::nothrow) BYTE[required]);
+    if (!ids) continue;
+    if (!platform::SetupDiGetDeviceRegistryPropertyA(set.get(), &element, SPDRP_HARDWAREID, nullptr, ids.get(),
+                                                     required, nullptr)) {
+      continue;
+    }
+    if (!HasHardwareId(reinterpret_cast<const char*>(ids.get()), required)) continue;
+
+    DWORD flags = 0;
+    if (platform::SetupDiGetDeviceRegistryPropertyA(set.get(), &element, SPDRP_CONFIGFLAGS, nullptr,
+                                                    reinterpret_cast<PBYTE>(&flags), sizeof flags, nullptr)) {
+      flags |= kConfigFlagReinstall;
+      platform::SetupDiSetDeviceRegistryPropertyA(set.get(), &element, SPDRP_CONFIGFLAGS,
+                                                  reinterpret_cast<const BYTE*>(&flags), sizeof flags);
+    }
+  }
+}
+
+bool CUsbInstall::HasHardwareId(const char* list, DWORD size) const {
+  return tambrel::MultiSzHasEntry(list, size, m_szHardwareId);
+}

@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "sim_machine.h"
+#include "tambrel.h"
+#include "usb_install.h"
+
+// Large allocations fail while this is set: only the INF path (two texts of
+// up to 199 characters) is that large, so it fails where the path is built.
+static std::atomic<bool> g_failLargeAllocations{false};
+
+// GCC takes the replacement pair itself for a mismatch.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  if (g_failLargeAllocations && size >= 300) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+
+namespace {
+
+const char kId[] = "USB\\VID_2F1A&PID_0107";
+
+class InstallDevTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::Reset();
+    // A global hook needs a module; the test program serves as one.
+    g_hModule = ::GetModuleHandleA(nullptr);
+  }
+  void TearDown() override { g_failLargeAllocations = false; }
+
+  static unsigned char Install(const char* dir = "C:\\drivers", const char* name = "norza.inf",
+                               const char* hwid = kId, int button = 1) {
+    return InstallDev(button, 1, dir, name, hwid);
+  }
+};
+
+TEST_F(InstallDevTest, RunsCopyUpdateAndMarkingInOrderWithOneLibraryLoad) {
+  sim::AddDevice("USB\\VID_2F1A&PID_0107\\1", sim::kMediaClass, {kId}).configFlags = 0;
+
+  EXPECT_EQ(1, Install());
+
+  auto& m = sim::machine();
+  ASSERT_EQ(1u, m.copiedInfs.size());
+  EXPECT_EQ("C:\\drivers\\norza.inf", m.copiedInfs[0].source);
+  EXPECT_FALSE(m.copiedInfs[0].mediaLocationGiven);
+  EXPECT_EQ(static_cast<DWORD>(SPOST_PATH), m.copiedInfs[0].mediaType);
+  EXPECT_EQ(0u, m.copiedInfs[0].copyStyle);
+  EXPECT_FALSE(m.copiedInfs[0].destinationGiven);
+
+  ASSERT_EQ(1u, m.driverUpdates.size());
+  EXPECT_EQ(kId, m.driverUpdates[0].hardwareId);
+  EXPECT_EQ("C:\\drivers\\norza.inf", m.driverUpdates[0].infPath);
+  EXPECT_EQ(1u, m.driverUpdates[0].flags);  // forced
+  EXPECT_FALSE(m.driverUpdates[0].rebootOutputGiven);
+
+  const std::vector<std::string> expected = {
+      "LoadLibraryA", "GetProcAddress", "SetupCopyOEMInfA", "UpdateDriverForPlugAndPlayDevicesA",
+      "SetupDiGetClassDevsA"};
+  auto names = sim::CallNames();
+  ASSERT_GE(names.size(), expected.size());
+  EXPECT_EQ(expected, std::vector<std::string>(names.begin(), names.begin() + expected.size()));
+  EXPECT_EQ("FreeLibrary", names.back());
+  EXPECT_EQ(1, m.newDevLoads);
+  EXPECT_EQ(1, m.newDevFrees);
+  EXPECT_EQ(0, m.openSets);
+  EXPECT_FALSE(g_buttonArmed);
+}
+
+TEST_F(InstallDevTest, ResultIsTheLowByteOfTheUpdateWhateverTheCopyGave) {
+  struct Case {
+    BOOL update;
+    BOOL copy;
+    unsigned char expected;
+  };
+  const Case cases[] = {
+      {TRUE, TRUE, 1}, {FALSE, TRUE, 0}, {TRUE, FALSE, 1}, {2, TRUE, 1}, {0x100, TRUE, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "update " << c.update << " copy " << c.copy);
+    sim::Reset();
+    sim::machine().updateResult = c.update;
+    sim::machine().copyOemInfResult = c.copy;
+    EXPECT_EQ(c.expected, Install());
+    EXPECT_EQ(1u, sim::machine().driverUpdates.size());
+    EXPECT_EQ(1u, sim::CallsOf("SetupDiGetClassDevsA").size());  // marking runs whatever the result
+  }
+}
+
+TEST_F(InstallDevTest, WithoutTheUpdateFunctionFailsButStillCopiesAndMarks) {
+  struct Case {
+    const char* what;
+    bool library;
+    bool function;
+    int frees;
+  };
+  const Case cases[] = {{"no newdev.dll", false, true, 0}, {"no update function", true, false, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Reset();
+    sim::machine().newDevPresent = c.library;
+    sim::machine().updateFunctionPresent = c.function;
+    sim::AddDevice("MEDIA\\1", sim::kMediaClass, {kId}).configFlags = 0;
+
+    EXPECT_EQ(0, Install());
+    ASSERT_EQ(1u, sim::machine().copiedInfs.size());
+    EXPECT_EQ("C:\\drivers\\norza.inf", sim::machine().copiedInfs[0].source);
+    EXPECT_TRUE(sim::machine().driverUpdates.empty());
+    EXPECT_EQ(1u, sim::CallsOf("SetupDiGetClassDevsA").size());
+    EXPECT_EQ(0x20u, *sim::FindDevice("MEDIA\\1")->configFlags);
+    EXPECT_EQ(c.frees, sim::machine().newDevFrees);
+    EXPECT_EQ(c.library ? 1u : 0u, sim::CallsOf("GetProcAddress").size());
+  }
+}
+
+TEST_F(InstallDevTest, JoinsDirectoryAndNameWithOneBackslashTrimmingNothing) {
+  struct Case {
+    const char* dir;
+    const char* name;
+    const char* path;
+  };
+  const Case cases[] = {
+      {"C:\\drivers\\", "norza.inf", "C:\\drivers\\\\norza.inf"},
+      {"", "norza.inf", "\\norza.inf"},
+      {" C:\\a b ", " n.inf ", " C:\\a b \\ n.inf "},
+      {"C:\\drivers", "", "C:\\drivers\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    sim::Reset();
+    Install(c.dir, c.name);
+    ASSERT_EQ(1u, sim::machine().copiedInfs.size());
+    EXPECT_EQ(c.path, sim::machine().copiedInfs[0].source);
+    ASSERT_EQ(1u, sim::machine().driverUpdates.size());
+    EXPECT_EQ(c.path, sim::machine().driverUpdates[0].infPath);
+  }
+}
+
+TEST_F(InstallDevTest, MarksOnlyMediaDevicesListingTheWholeIdExactly) {
+  struct Expect {
+    const char* instance;
+    std::optional<DWORD> flags;
+  };
+  auto& m = sim::machine();
+  sim::AddDevice("MEDIA\\ABSENT", sim::kMediaClass, {"USB\\OTHER", kId}).configFlags = 0x4;
+  m.devices.back().present = false;
+  sim::AddDevice("MEDIA\\PRESENT", sim::kMediaClass, {kId}).configFlags = 0;
+  sim::AddDevice("MEDIA\\PREFIX", sim::kMediaClass, {"USB\\VID_2F1A"}).configFlags = 0;
+  sim::AddDevice("MEDIA\\LONGER", sim::kMediaClass, {"USB\\VID_2F1A&PID_0107&REV_0100"}).configFlags = 0;
+  sim::AddDevice("MEDIA\\CASE", sim::kMediaClass, {"usb\\vid_2f1a&pid_0107"}).configFlags = 0;
+  sim::AddDevice("MEDIA\\COMPATIBLE", sim::kMediaClass, {"USB\\OTHER"}, {kId}).configFlags = 0;
+  sim::AddDevice("MEDIA\\AFTEREMPTY", sim::kMediaClass, {}).configFlags = 0;
+  m.devices.back().hardwareIds = sim::MultiSz({"USB\\OTHER", "", kId});
+  sim::AddDevice("MEDIA\\NOTERMINATOR", sim::kMediaClass, {}).configFlags = 0x1;
+  m.devices.back().hardwareIds = std::vector<uint8_t>(kId, kId + sizeof kId - 1);
+  sim::AddDevice("MEDIA\\NOFLAGS", sim::kMediaClass, {kId});
+  sim::AddDevice("MEDIA\\NOIDS", sim::kMediaClass, {}).configFlags = 0;
+  sim::AddDevice("USB\\OTHERCLASS", sim::kUsbClass, {kId}).configFlags = 0;
+
+  EXPECT_EQ(1, Install());
+
+  const Expect expected[] = {
+      {"MEDIA\\ABSENT", 0x24},     {"MEDIA\\PRESENT", 0x20},     {"MEDIA\\PREFIX", 0},
+      {"MEDIA\\LONGER", 0},        {"MEDIA\\CASE", 0},           {"MEDIA\\COMPATIBLE", 0},
+      {"MEDIA\\AFTEREMPTY", 0},    {"MEDIA\\NOTERMINATOR", 0x21}, {"MEDIA\\NOFLAGS", std::nullopt},
+      {"MEDIA\\NOIDS", 0},         {"USB\\OTHERCLASS", 0},
+  };
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.instance);
+    EXPECT_EQ(e.flags, sim::FindDevice(e.instance)->configFlags);
+  }
+  std::vector<std::string> written;
+  for (const auto& c : sim::CallsOf("SetupDiSetDeviceRegistryPropertyA")) written.push_back(c.device);
+  EXPECT_EQ((std::vector<std::string>{"MEDIA\\ABSENT", "MEDIA\\PRESENT", "MEDIA\\NOTERMINATOR"}), written);
+  EXPECT_EQ(0, m.openSets);
+}
+
+TEST_F(InstallDevTest, EmptyHardwareIdMarksNothing) {
+  sim::AddDevice("MEDIA\\1", sim::kMediaClass, {kId}).configFlags = 0;
+  sim::AddDevice("MEDIA\\2", sim::kMediaClass, {}).configFlags = 0;
+  sim::machine().devices.back().hardwareIds = sim::MultiSz({""});
+
+  Install("C:\\drivers", "norza.inf", "");
+  EXPECT_TRUE(sim::CallsOf("SetupDiSetDeviceRegistryPropertyA").empty());
+  EXPECT_EQ(0u, *sim::FindDevice("MEDIA\\1")->configFlags);
+}
+
+TEST_F(InstallDevTest, MarkingReadsTheIdListAtTheSizeTheMachineReported) {
+  sim::AddDevice("MEDIA\\1", sim::kMediaClass, {"USB\\A", "USB\\BB", kId}).configFlags = 0;
+  Install();
+  std::vector<DWORD> offered;
+  for (const auto& c : sim::CallsOf("SetupDiGetDeviceRegistryPropertyA")) {
+    if (c.a == SPDRP_HARDWAREID) offered.push_back(c.b);
+  }
+  const DWORD size = static_cast<DWORD>(sim::MultiSz({"USB\\A", "USB\\BB", kId}).size());
+  EXPECT_EQ((std::vector<DWORD>{0, size}), offered);
+}
+
+TEST_F(InstallDevTest, UnusableSetLeavesResultToTheUpdate) {
+  sim::machine().failBuildSet = true;
+  EXPECT_EQ(1, Install());
+  EXPECT_TRUE(sim::CallsOf("SetupDiEnumDeviceInfo").empty());
+  EXPECT_EQ(1, sim::machine().newDevFrees);
+}
+
+TEST_F(InstallDevTest, EachCallLoadsAndReleasesTheLibraryAndItsSet) {
+  sim::AddDevice("MEDIA\\1", sim::kMediaClass, {kId}).configFlags = 0;
+  for (int i = 1; i <= 3; ++i) {
+    Install();
+    EXPECT_EQ(i, sim::machine().newDevLoads);
+    EXPECT_EQ(i, sim::machine().newDevFrees);
+    EXPECT_EQ(0, sim::machine().openSets);
+  }
+}
+
+TEST_F(InstallDevTest, FailingHookStopsBeforeAnyDeviceSetupCall) {
+  g_hModule = nullptr;  // a global hook without a module is refused
+  sim::AddDevice("MEDIA\\1", sim::kMediaClass, {kId}).configFlags = 0;
+  EXPECT_EQ(0, Install());
+  EXPECT_TRUE(sim::machine().calls.empty());
+  EXPECT_FALSE(g_buttonArmed);
+}
+
+TEST_F(InstallDevTest, RejectsMissingAndOverlongTextsBeforeDoingAnything) {
+  const std::string fits(199, 'a');
+  const std::string tooLong(200, 'a');
+  struct Case {
+    const char* what;
+    const char* dir;
+    const char* name;
+    const char* hwid;
+    unsigned char expected;
+  };
+  const Case cases[] = {
+      {"null dir", nullptr, "n.inf", kId, 0},
+      {"null name", "C:\\d", nullptr, kId, 0},
+      {"null id", "C:\\d", "n.inf", nullptr, 0},
+      {"long dir", tooLong.c_str(), "n.inf", kId, 0},
+      {"long name", "C:\\d", tooLong.c_str(), kId, 0},
+      {"long id", "C:\\d", "n.inf", tooLong.c_str(), 0},
+      {"199 everywhere", fits.c_str(), fits.c_str(), fits.c_str(), 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Reset();
+    sim::AddDevice("MEDIA\\1", sim::kMediaClass, {kId}).configFlags = 0;
+    EXPECT_EQ(c.expected, Install(c.dir, c.name, c.hwid));
+    if (c.expected == 0) {
+      EXPECT_TRUE(sim::machine().calls.empty());
+    } else {
+      ASSERT_EQ(1u, sim::machine().copiedInfs.size());
+      EXPECT_EQ(fits + "\\" + fits, sim::machine().copiedInfs[0].source);
+      EXPECT_EQ(fits, sim::machine().driverUpdates.at(0).hardwareId);
+    }
+  }
+}
+
+TEST_F(InstallDevTest, AllocationFailureReturnsFalseAndReleasesEverything) {
+  const std::string dir(199, 'd');
+  g_failLargeAllocations = true;
+  EXPECT_EQ(0, Install(dir.c_str(), dir.c_str()));
+  g_failLargeAllocations = false;
+  EXPECT_EQ(1, sim::machine().newDevLoads);
+  EXPECT_EQ(1, sim::machine().newDevFrees);
+  EXPECT_TRUE(sim::machine().copiedInfs.empty());
+  EXPECT_EQ(0, sim::machine().openSets);
+  EXPECT_FALSE(g_buttonArmed);
+}
+
+TEST(CloseZDLWindowTest, IsTrueAndTouchesNothing) {
+  sim::Reset();
+  EXPECT_EQ(1, CloseZDLWindow());
+  EXPECT_TRUE(sim::machine().calls.empty());
+}
+
+}  // namespace
