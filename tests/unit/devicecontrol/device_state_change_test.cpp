@@ -1,0 +1,209 @@
+// Enabling and disabling on the simulated machine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "capture_stdout.h"
+#include "norza_machine.h"
+
+using namespace testmachine;
+
+namespace {
+
+std::string Line(const std::string& id, const std::string& word) {
+  std::string padded = id;
+  if (padded.size() < 60) padded.append(60 - padded.size(), ' ');
+  return padded + ": " + word + "\n";
+}
+
+struct Request {
+  std::string op;
+  std::string device;
+  DWORD state;
+  DWORD scope;
+  bool operator==(const Request& o) const {
+    return op == o.op && device == o.device && state == o.state && scope == o.scope;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Request& r) {
+  return os << r.op << "(" << r.device << ", " << r.state << ", " << r.scope << ")";
+}
+
+// The property-change requests in the log, in order.
+std::vector<Request> Requests() {
+  std::vector<Request> out;
+  for (const auto& c : sim::machine().calls) {
+    if (c.op == "SetupDiSetClassInstallParamsA" || c.op == "SetupDiCallClassInstaller") {
+      out.push_back({c.op, c.device, c.a, c.b});
+    }
+  }
+  return out;
+}
+
+class DeviceStateChange : public ::testing::Test {
+ protected:
+  void SetUp() override { Describe(); }
+  void TearDown() override { EXPECT_EQ(sim::machine().openSets, 0) << "a device set was left open"; }
+
+  int32_t Enable(std::vector<const char*> patterns) {
+    sim::StdoutCapture capture;
+    int32_t r = CDeviceControl().EnableDevices(static_cast<int32_t>(patterns.size()), patterns.data());
+    output = capture.Finish();
+    return r;
+  }
+  int32_t Disable(std::vector<const char*> patterns) {
+    sim::StdoutCapture capture;
+    int32_t r = CDeviceControl().DisableDevices(static_cast<int32_t>(patterns.size()), patterns.data());
+    output = capture.Finish();
+    return r;
+  }
+
+  std::string output;
+};
+
+TEST_F(DeviceStateChange, EnablingAsksGlobalScopeFirstThenConfigSpecific) {
+  EXPECT_EQ(Enable({kAsioPatterns[0]}), Success);
+  const std::string id = kMi08;
+  EXPECT_EQ(Requests(), (std::vector<Request>{
+                            {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_GLOBAL},
+                            {"SetupDiCallClassInstaller", id, DICS_ENABLE, DICS_FLAG_GLOBAL},
+                            {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC},
+                            {"SetupDiCallClassInstaller", id, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC},
+                        }));
+  // The restart flags are read after the change.
+  auto names = sim::CallNames();
+  auto lastCall = std::find(names.rbegin(), names.rend(), "SetupDiCallClassInstaller");
+  auto params = std::find(names.rbegin(), names.rend(), "SetupDiGetDeviceInstallParamsA");
+  EXPECT_LT(params, lastCall);
+  EXPECT_EQ(output, Line(kMi08, "Enabled"));
+}
+
+TEST_F(DeviceStateChange, DisablingAsksOnlyConfigSpecific) {
+  EXPECT_EQ(Disable({kAsioPatterns[0]}), Success);
+  const std::string id = kMi08;
+  EXPECT_EQ(Requests(), (std::vector<Request>{
+                            {"SetupDiSetClassInstallParamsA", id, DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC},
+                            {"SetupDiCallClassInstaller", id, DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC},
+                        }));
+  const sim::Device* d = sim::FindDevice(kMi08);
+  EXPECT_TRUE(d->enabledGlobal);
+  EXPECT_FALSE(d->enabledConfig);
+  EXPECT_EQ(output, Line(kMi08, "Disabled"));
+}
+
+TEST_F(DeviceStateChange, EnablingClearsAGlobalDisable) {
+  auto& d = sim::machine().devices[4];  // MI_08
+  d.enabledGlobal = false;
+  d.enabledConfig = false;
+  Enable({kAsioPatterns[0]});
+  EXPECT_TRUE(sim::FindDevice(kMi08)->enabledGlobal);
+  EXPECT_TRUE(sim::FindDevice(kMi08)->enabledConfig);
+}
+
+TEST_F(DeviceStateChange, OneLinePerDeviceWithTheWordOfItsOutcome) {
+  sim::Reset();
+  const char* ids[] = {"ROOT\\A\\0", "ROOT\\B\\0", "ROOT\\C\\0", "ROOT\\D\\0", "ROOT\\E\\0"};
+  sim::PropChange answers[] = {sim::PropChange::Done, sim::PropChange::NeedsRestart, sim::PropChange::NeedsReboot,
+                               sim::PropChange::FailAttach, sim::PropChange::FailClassInstaller};
+  for (int i = 0; i < 5; ++i) sim::AddDevice(ids[i], sim::kSystemClass, {"ROOT\\X"}).propChange = answers[i];
+
+  EXPECT_EQ(Enable({"ROOT\\X"}), Success);
+  EXPECT_EQ(output, Line(ids[0], "Enabled") + Line(ids[1], "Reboot") + Line(ids[2], "Reboot") +
+                        Line(ids[3], "Fail") + Line(ids[4], "Fail"));
+
+  for (auto& d : sim::machine().devices) {
+    d.enabledConfig = true;
+  }
+  EXPECT_EQ(Disable({"ROOT\\X"}), Success);
+  EXPECT_EQ(output, Line(ids[0], "Disabled") + Line(ids[1], "Reboot") + Line(ids[2], "Reboot") +
+                        Line(ids[3], "Fail") + Line(ids[4], "Fail"));
+  // Failed changes leave the device as it was.
+  EXPECT_FALSE(sim::FindDevice(ids[0])->enabledConfig);
+  EXPECT_TRUE(sim::FindDevice(ids[3])->enabledConfig);
+  EXPECT_TRUE(sim::FindDevice(ids[4])->enabledConfig);
+}
+
+TEST_F(DeviceStateChange, ContextCountsChangedDevicesAndRestarts) {
+  sim::Reset();
+  sim::AddDevice("ROOT\\A\\0", sim::kSystemClass, {"ROOT\\X"});
+  sim::AddDevice("ROOT\\B\\0", sim::kSystemClass, {"ROOT\\X"}).propChange = sim::PropChange::NeedsRestart;
+  sim::AddDevice("ROOT\\C\\0", sim::kSystemClass, {"ROOT\\X"}).propChange = sim::PropChange::FailClassInstaller;
+  DeviceStateChangeContext context{0, DICS_DISABLE, 0, "Disabled", "Reboot", "Fail"};
+  const char* patterns[] = {"ROOT\\X"};
+  sim::StdoutCapture capture;
+  EXPECT_EQ(CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, patterns, ApplyStateChange, &context),
+            Success);
+  capture.Finish();
+  EXPECT_EQ(context.devicesChanged, 2u);
+  EXPECT_EQ(context.restartRequired, 1u);
+}
+
+TEST_F(DeviceStateChange, AbsentDevicesAreUntouchedUnlessNamedLiterally) {
+  sim::machine().devices[5].enabledConfig = false;  // the unplugged Norza
+  Enable({kWdmPatterns[0]});
+  EXPECT_EQ(output, Line(kMi00, "Enabled"));
+  EXPECT_FALSE(sim::FindDevice(kUnplugged)->enabledConfig);
+
+  Enable({"@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000"});
+  EXPECT_EQ(output, Line(kUnplugged, "Enabled"));
+  EXPECT_TRUE(sim::FindDevice(kUnplugged)->enabledConfig);
+}
+
+TEST_F(DeviceStateChange, NoPatternsPrintsNothing) {
+  EXPECT_EQ(Enable({}), NoPatterns);
+  EXPECT_EQ(Disable({}), NoPatterns);
+  EXPECT_EQ(output, "");
+  EXPECT_EQ(sim::machine().setsBuilt, 0);
+}
+
+TEST_F(DeviceStateChange, SwitchingBetweenTheInterfaceModes) {
+  auto enabled = [] {
+    std::vector<std::string> on;
+    for (const auto& d : sim::machine().devices) {
+      if (d.enabledConfig && d.enabledGlobal) on.push_back(d.instanceId);
+    }
+    return on;
+  };
+  // WDM: functions 0 and 3 on, 8 off.
+  CDeviceControl control;
+  sim::StdoutCapture capture;
+  control.EnableDevices(2, kWdmPatterns);
+  control.DisableDevices(1, kAsioPatterns);
+  EXPECT_EQ(enabled(), (std::vector<std::string>{kMi00, kHdAudio, kMi03, kKeyboard, kUnplugged}));
+
+  // ASIO: 8 on, 0 and 3 off.
+  control.EnableDevices(1, kAsioPatterns);
+  control.DisableDevices(2, kWdmPatterns);
+  EXPECT_EQ(enabled(), (std::vector<std::string>{kHdAudio, kKeyboard, kMi08, kUnplugged}));
+
+  // And back.
+  control.EnableDevices(2, kWdmPatterns);
+  control.DisableDevices(1, kAsioPatterns);
+  EXPECT_EQ(enabled(), (std::vector<std::string>{kMi00, kHdAudio, kMi03, kKeyboard, kUnplugged}));
+  EXPECT_EQ(capture.Finish(), Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled") +
+                                  Line(kMi08, "Enabled") + Line(kMi00, "Disabled") + Line(kMi03, "Disabled") +
+                                  Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled"));
+}
+
+TEST_F(DeviceStateChange, AnyPatternListRunsToCompletion) {
+  struct Case {
+    std::vector<const char*> patterns;
+    size_t lines;  // devices selected: one line each
+  } cases[] = {
+      {{"=USB"}, 3}, {{"=NoSuchClass", "x"}, 0}, {{"*"}, 5}, {{""}, 0}, {{"", "", ""}, 0},
+      {{"'"}, 0}, {{"@"}, 0}, {{"@'"}, 0}, {{"'*"}, 0}, {{"=", "*"}, 5}, {{"**", "@**"}, 5},
+      {{"\xff\xfe*\x81"}, 0}, {{"=USB", "*", "@*"}, 3},
+  };
+  for (const auto& c : cases) {
+    Describe();
+    Disable(c.patterns);
+    EXPECT_EQ(static_cast<size_t>(std::count(output.begin(), output.end(), '\n')), c.lines) << c.patterns[0];
+    EXPECT_EQ(sim::CallsOf("SetupDiGetDeviceInstallParamsA").size(), c.lines) << c.patterns[0];
+    EXPECT_EQ(sim::machine().openSets, 0) << c.patterns[0];
+  }
+}
+
+}  // namespace
