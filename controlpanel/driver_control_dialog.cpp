@@ -1,0 +1,124 @@
+#include "driver_control_dialog.h"
+
+#include "device_control.h"
+#include "mode_store.h"
+#include "platform/session.h"
+#include "resource.h"
+#include "sound_devices.h"
+
+const char* const WdmInterfacePatterns[2] = {"@USB\\VID_7E51&PID_0002&MI_00\\*",
+                                             "@USB\\VID_7E51&PID_0002&MI_03\\*"};
+const char* const AsioInterfacePatterns[1] = {"@USB\\VID_7E51&PID_0002&MI_08\\*"};
+
+namespace {
+
+constexpr char kRebootPrompt[] = "Your machine needs to be rebooted for the changes to take place";
+constexpr char kPromptCaption[] = "Norza Driver";
+// Every bit of the reason set: no particular reason is claimed for the log-off.
+constexpr DWORD kLogOffReason = 0xFFFFFFFF;
+
+// One dialog per process: its state lives as long as the process.
+int g_currentMode = -1;   // the mode taken to be in force; may be neither mode
+bool g_confirming = false;  // the confirmation sequence is running
+
+void OnInitDialog(HWND dialog) {
+  g_confirming = false;
+  int mode = ReadAudioMode();
+  g_currentMode = mode;
+  if (mode == WDM || mode == ASIO) {
+    CheckDlgButton(dialog, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE, BST_CHECKED);
+    ApplyDriverMode(mode);
+    WriteAudioMode(mode);
+  }
+}
+
+void Close(HWND dialog) {
+  ShowWindow(dialog, SW_HIDE);
+  DestroyWindow(dialog);
+}
+
+void OnOk(HWND dialog) {
+  ShowWindow(dialog, SW_HIDE);
+  // Only the WDM button is asked: with neither checked the choice is ASIO.
+  bool wdmSelected = IsDlgButtonChecked(dialog, IDC_WDM_MODE) == BST_CHECKED;
+  int selected = wdmSelected ? WDM : ASIO;
+  WriteAudioMode(selected);
+  if (selected == g_currentMode) {
+    DestroyWindow(dialog);
+    return;
+  }
+
+  ReassignDefaultSoundDevices();
+  g_currentMode = selected;
+
+  // The prompt runs its own message loop; a second start can show the dialog
+  // meanwhile, and its buttons must not start a second switch or log-off.
+  g_confirming = true;
+  int answer = MessageBoxA(nullptr, kRebootPrompt, kPromptCaption, MB_OKCANCEL);
+  ApplyDriverMode(selected);
+  if (answer == IDOK) {
+    platform::ExitWindowsEx(EWX_LOGOFF, kLogOffReason);
+  }
+  g_confirming = false;
+  DestroyWindow(dialog);
+}
+
+INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(dialog);
+      return TRUE;  // the platform focuses the first tab stop, Cancel
+
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK) {
+        if (!g_confirming) OnOk(dialog);
+        return TRUE;
+      }
+      if (LOWORD(wParam) == IDCANCEL) {
+        if (!g_confirming) Close(dialog);
+        return TRUE;
+      }
+      return FALSE;
+
+    case WM_SYSCOMMAND:
+      if (wParam == SC_CLOSE) {
+        if (!g_confirming) Close(dialog);
+        return TRUE;
+      }
+      return FALSE;
+
+    case WM_SHOW_CONTROL_PANEL:
+      ShowWindow(dialog, SW_SHOW);
+      SetForegroundWindow(dialog);
+      return FALSE;
+
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return TRUE;
+
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void ApplyDriverMode(int mode) {
+  CDeviceControl control;
+  if (mode == WDM) {
+    control.EnableDevices(2, WdmInterfacePatterns);
+    control.DisableDevices(1, AsioInterfacePatterns);
+  } else {
+    control.EnableDevices(1, AsioInterfacePatterns);
+    control.DisableDevices(2, WdmInterfacePatterns);
+  }
+}
+
+INT_PTR CALLBACK DriverControlDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  // Nothing may unwind into the platform's dialog manager.
+  try {
+    return Dispatch(dialog, message, wParam);
+  } catch (...) {
+    return FALSE;
+  }
+}
