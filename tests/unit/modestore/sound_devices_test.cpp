@@ -1,0 +1,190 @@
+#include "sound_devices.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "registry_snapshot.h"
+#include "sim_machine.h"
+
+namespace {
+
+using regtest::GetValue;
+using regtest::Sz;
+using regtest::Unterminated;
+
+const char kMapper[] = "Software\\Microsoft\\Multimedia\\Sound Mapper";
+const std::string kDirect = "Quorvin Direct Device";
+using Bytes = std::optional<std::vector<uint8_t>>;  // nullopt: no such value
+
+class SoundDevices : public ::testing::Test {
+ protected:
+  void SetUp() override { sim::Reset(); }
+  void TearDown() override { saved_.Restore(); }
+
+  // Sets (or removes) both preferences, as REG_SZ.
+  static void Prefer(const Bytes& playback, const Bytes& record) {
+    regtest::DeleteKey(HKEY_CURRENT_USER, kMapper);
+    regtest::CreateKey(HKEY_CURRENT_USER, kMapper);
+    for (const auto& [name, bytes] : {std::pair{"Playback", playback}, std::pair{"Record", record}}) {
+      if (!bytes) continue;
+      regtest::SetValue(HKEY_CURRENT_USER, kMapper, name, REG_SZ, *bytes);
+      const auto stored = GetValue(HKEY_CURRENT_USER, kMapper, name);
+      EXPECT_TRUE(stored && stored->data == *bytes) << name << " is not stored as given";
+    }
+  }
+  static std::optional<regtest::Value> Stored(const char* name) {
+    return GetValue(HKEY_CURRENT_USER, kMapper, name);
+  }
+
+  regtest::KeySnapshot saved_{HKEY_CURRENT_USER, kMapper};
+};
+
+TEST_F(SoundDevices, DirectDeviceNameIsFixed) {
+  EXPECT_EQ(std::strlen(DirectDeviceName), 21u);
+  EXPECT_EQ(DirectDeviceName, kDirect);
+}
+
+struct Preferences {
+  const char* what;
+  Bytes playback;
+  Bytes record;
+  bool expected;
+};
+
+TEST_F(SoundDevices, DirectDeviceIsDefaultWhenEitherPreferenceNamesIt) {
+  const std::string other = "Speakers (Onboard)";
+  const std::string chars99(99, 'x');
+  // Starts with the name and its terminator: only a leftover of a failed,
+  // partial read could make this match.
+  std::vector<uint8_t> nameThenTail = Sz(kDirect);
+  nameThenTail.resize(500, 'x');
+  const Preferences cases[] = {
+      {"playback names it", Sz(kDirect), Sz(other), true},
+      {"record names it", Sz(other), Sz(kDirect), true},
+      {"both name it", Sz(kDirect), Sz(kDirect), true},
+      {"neither names it", Sz(other), Sz(other), false},
+      {"playback missing, record names it", std::nullopt, Sz(kDirect), true},
+      {"both missing", std::nullopt, std::nullopt, false},
+      {"record missing", Sz(kDirect), std::nullopt, false},
+      {"record of 100 characters", Sz(kDirect), Sz(std::string(100, 'x')), false},
+      {"record of 300 characters", Sz(kDirect), Sz(std::string(300, 'x')), false},
+      {"record of 99 characters is read", Sz(kDirect), Sz(chars99), true},
+      {"record of 100 unterminated bytes is read", Sz(kDirect), Unterminated(std::string(100, 'x')), true},
+      {"playback of 500 characters, record names it", Sz(std::string(500, 'x')), Sz(kDirect), true},
+      {"playback of 500 characters, record of 99", Sz(std::string(500, 'x')), Sz(chars99), false},
+      {"unreadable playback leaves nothing behind", nameThenTail, Sz(other), false},
+      {"playback name with more after it", Sz(kDirect + " 2"), Sz(other), false},
+      {"record name with more after it", Sz(other), Sz(kDirect + "X"), false},
+      {"playback shorter than the name", Sz(kDirect.substr(0, 20)), Sz(other), false},
+      {"unterminated playback name", Unterminated(kDirect), Sz(other), true},
+      {"record name padded to 100 bytes", Sz(other), [] {
+         auto b = Sz(kDirect);
+         b.resize(100, 'x');
+         return b;
+       }(), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Prefer(c.playback, c.record);
+    EXPECT_EQ(IsDirectDeviceDefault(), c.expected);
+  }
+}
+
+TEST_F(SoundDevices, NoSoundMapperKeyMeansNotDefault) {
+  regtest::DeleteKey(HKEY_CURRENT_USER, kMapper);
+  EXPECT_FALSE(IsDirectDeviceDefault());
+  EXPECT_FALSE(regtest::KeyExists(HKEY_CURRENT_USER, kMapper));
+}
+
+TEST_F(SoundDevices, ReassignDoesNothingUnlessTheDirectDeviceIsAPreference) {
+  sim::machine().waveIn = {"Microphone"};
+  sim::machine().waveOut = {"Speakers"};
+
+  Prefer(Sz("Headphones"), Sz("Line In"));
+  EXPECT_TRUE(ReassignDefaultSoundDevices());
+  EXPECT_TRUE(sim::CallsOf("waveInGetDevCapsA").empty());
+  EXPECT_TRUE(sim::CallsOf("waveOutGetDevCapsA").empty());
+  EXPECT_EQ(Stored("Playback")->data, Sz("Headphones"));
+  EXPECT_EQ(Stored("Record")->data, Sz("Line In"));
+
+  // Unreadable "Record": not a preference, whatever "Playback" says.
+  Prefer(Sz(kDirect), std::nullopt);
+  EXPECT_TRUE(ReassignDefaultSoundDevices());
+  EXPECT_TRUE(sim::CallsOf("waveInGetDevCapsA").empty());
+  EXPECT_TRUE(sim::CallsOf("waveOutGetDevCapsA").empty());
+  EXPECT_EQ(Stored("Playback")->data, Sz(kDirect));
+  EXPECT_FALSE(Stored("Record"));
+
+  regtest::DeleteKey(HKEY_CURRENT_USER, kMapper);
+  EXPECT_TRUE(ReassignDefaultSoundDevices());
+  EXPECT_FALSE(regtest::KeyExists(HKEY_CURRENT_USER, kMapper));
+}
+
+struct Reassignment {
+  const char* what;
+  std::vector<std::string> capture;  // wave-in
+  std::vector<std::string> render;   // wave-out
+  std::string playback;              // expected afterwards
+  std::string record;
+  size_t captureQueries;  // devices the scans look at
+  size_t renderQueries;
+};
+
+TEST_F(SoundDevices, ReassignMovesPreferencesToOtherDevices) {
+  const std::string longest(31, 'L');  // the most a device name can hold
+  const std::string kOldPlayback = kDirect;
+  const std::string kOldRecord = "Old Record";
+  const Reassignment cases[] = {
+      {"render 1 and capture 0 are other devices", {"Microphone"}, {kDirect, "Speakers"},
+       "Speakers", "Microphone", 1, 2},
+      {"first other device wins", {kDirect, kDirect, "Line In", "Microphone"},
+       {"Speakers", "Headphones"}, "Speakers", "Line In", 3, 1},
+      {"all devices are the direct device", {kDirect}, {kDirect, kDirect}, kDirect, kDirect, 1, 2},
+      {"a longer name is another device", {kDirect + " 2"}, {kDirect + " 2"}, kDirect + " 2",
+       kDirect + " 2", 1, 1},
+      {"no render device keeps Playback", {"Microphone"}, {}, kOldPlayback, "Microphone", 1, 0},
+      {"no capture device keeps Record", {}, {kDirect, "Speakers"}, "Speakers", kOldRecord, 0, 2},
+      {"no devices at all", {}, {}, kOldPlayback, kOldRecord, 0, 0},
+      {"names of the full length", {longest}, {longest + ""}, longest, longest, 1, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Reset();
+    sim::machine().waveIn = c.capture;
+    sim::machine().waveOut = c.render;
+    Prefer(Sz(kOldPlayback), Sz(kOldRecord));
+
+    EXPECT_TRUE(ReassignDefaultSoundDevices());
+
+    const auto playback = Stored("Playback");
+    const auto record = Stored("Record");
+    ASSERT_TRUE(playback && record);
+    // REG_SZ of strlen + 1 bytes.
+    EXPECT_EQ(*playback, (regtest::Value{REG_SZ, Sz(c.playback)}));
+    EXPECT_EQ(*record, (regtest::Value{REG_SZ, Sz(c.record)}));
+
+    const auto captureCalls = sim::CallsOf("waveInGetDevCapsA");
+    const auto renderCalls = sim::CallsOf("waveOutGetDevCapsA");
+    ASSERT_EQ(captureCalls.size(), c.captureQueries);
+    ASSERT_EQ(renderCalls.size(), c.renderQueries);
+    for (size_t i = 0; i < captureCalls.size(); ++i) EXPECT_EQ(captureCalls[i].a, i);
+    for (size_t i = 0; i < renderCalls.size(); ++i) EXPECT_EQ(renderCalls[i].a, i);
+  }
+}
+
+TEST_F(SoundDevices, ReassignRecreatesPreferencesFromRecordAlone) {
+  // Only "Record" names the device; "Playback" is missing and gets a value.
+  sim::machine().waveIn = {"Microphone"};
+  sim::machine().waveOut = {"Speakers"};
+  Prefer(std::nullopt, Sz(kDirect));
+  EXPECT_TRUE(ReassignDefaultSoundDevices());
+  EXPECT_EQ(Stored("Playback")->data, Sz("Speakers"));
+  EXPECT_EQ(Stored("Record")->data, Sz("Microphone"));
+  EXPECT_FALSE(IsDirectDeviceDefault());
+}
+
+}  // namespace
