@@ -1,0 +1,359 @@
+// The driver control dialog, driven by control identifiers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture_stdout.h"
+#include "driver_control_dialog.h"
+#include "registry_snapshot.h"
+#include "resource.h"
+#include "sim_machine.h"
+
+namespace {
+
+const char kNorzaKey[] = "SOFTWARE\\Quorvin\\Norza";
+const char kMapperKey[] = "Software\\Microsoft\\Multimedia\\Sound Mapper";
+const char kMi00[] = "USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000";
+const char kMi03[] = "USB\\VID_7E51&PID_0002&MI_03\\7&1A2B3C&0&0003";
+const char kMi08[] = "USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008";
+
+HMODULE g_resources;  // kelvane.exe, loaded as data for its dialog template
+
+// What the prompt looked like and how the test answers it.
+struct Prompt {
+  int answer = IDCANCEL;
+  int shown = 0;
+  std::string text;
+  std::string caption;
+  // Checked while the prompt is up.
+  std::optional<regtest::Value> playbackAtPrompt;
+  size_t stateRequestsAtPrompt = 0;
+  // Run while the prompt is up, before it is answered.
+  void (*during)(HWND dialog) = nullptr;
+  HWND dialog = nullptr;
+} g_prompt;
+
+size_t StateRequests() {
+  return sim::CallsOf("SetupDiSetClassInstallParamsA").size();
+}
+
+BOOL CALLBACK FindPrompt(HWND window, LPARAM found) {
+  char title[64] = "";
+  char cls[16] = "";
+  GetWindowTextA(window, title, sizeof title);
+  GetClassNameA(window, cls, sizeof cls);
+  if (std::string(cls) == "#32770" && std::string(title) == "Norza Driver" && IsWindowVisible(window)) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Fires inside the prompt's own message loop.
+void CALLBACK AnswerPrompt(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND prompt = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindPrompt, reinterpret_cast<LPARAM>(&prompt));
+  if (prompt == nullptr) return;
+  KillTimer(nullptr, timer);
+  ++g_prompt.shown;
+  char caption[128] = "";
+  GetWindowTextA(prompt, caption, sizeof caption);
+  g_prompt.caption = caption;
+  char text[256] = "";
+  GetDlgItemTextA(prompt, 0xFFFF, text, sizeof text);  // the message box's text control
+  g_prompt.text = text;
+  g_prompt.playbackAtPrompt = regtest::GetValue(HKEY_CURRENT_USER, kMapperKey, "Playback");
+  g_prompt.stateRequestsAtPrompt = StateRequests();
+  if (g_prompt.during != nullptr) g_prompt.during(g_prompt.dialog);
+  PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(g_prompt.answer, BN_CLICKED), 0);
+}
+
+// The quit message the dialog's destruction posts, taken off the queue.
+bool TakeQuit(WPARAM* exitCode) {
+  MSG msg;
+  if (!PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return false;
+  *exitCode = msg.wParam;
+  return true;
+}
+
+class DriverControlDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(g_resources, nullptr) << "pass the path of kelvane.exe";
+    sim::Reset();
+    sim::AddDevice(kMi00, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_00"});
+    sim::AddDevice(kMi03, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_03"});
+    sim::AddDevice(kMi08, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_08"});
+    regtest::DeleteKey(HKEY_LOCAL_MACHINE, kNorzaKey);
+    regtest::DeleteKey(HKEY_CURRENT_USER, kMapperKey);
+    g_prompt = Prompt{};
+  }
+
+  void TearDown() override {
+    if (dialog != nullptr && IsWindow(dialog)) DestroyWindow(dialog);
+    WPARAM code;
+    TakeQuit(&code);
+    EXPECT_EQ(sim::machine().openSets, 0);
+    mapper.Restore();
+    norza.Restore();
+  }
+
+  void StoreMode(DWORD value) {
+    regtest::SetValue(HKEY_LOCAL_MACHINE, kNorzaKey, "AudioMode", REG_DWORD,
+                      std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&value), reinterpret_cast<uint8_t*>(&value) + 4));
+  }
+
+  std::optional<DWORD> StoredMode() {
+    auto v = regtest::GetValue(HKEY_LOCAL_MACHINE, kNorzaKey, "AudioMode");
+    if (!v || v->type != REG_DWORD || v->data.size() != 4) return std::nullopt;
+    DWORD value;
+    std::memcpy(&value, v->data.data(), 4);
+    return value;
+  }
+
+  void Open() {
+    sim::StdoutCapture capture;
+    dialog = CreateDialogParamA(g_resources, MAKEINTRESOURCEA(IDD_DRIVER_CONTROL), nullptr, DriverControlDialog, 0);
+    opening = capture.Finish();
+    ASSERT_NE(dialog, nullptr);
+    ShowWindow(dialog, SW_SHOW);
+    g_prompt.dialog = dialog;
+  }
+
+  void Click(int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+  // Presses a push button as its click reaches the dialog; the prompt, if one
+  // comes up, is answered with g_prompt.answer.
+  void Press(int id) {
+    SetTimer(nullptr, 0, 20, AnswerPrompt);
+    sim::StdoutCapture capture;
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    switching = capture.Finish();
+  }
+
+  bool Checked(int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+  bool Closed() {
+    WPARAM code = 99;
+    bool quit = TakeQuit(&code);
+    return !IsWindow(dialog) && quit && code == 0;
+  }
+
+  // The devices whose state was asked to change, with the change, in order.
+  static std::vector<std::string> Switches() {
+    std::vector<std::string> out;
+    for (const auto& c : sim::CallsOf("SetupDiCallClassInstaller")) {
+      if (c.b == DICS_FLAG_CONFIGSPECIFIC) {
+        out.push_back((c.a == DICS_ENABLE ? "+" : "-") + c.device.substr(22, 5));
+      }
+    }
+    return out;
+  }
+
+  static bool Enabled(const char* id) {
+    const auto* d = sim::FindDevice(id);
+    return d->enabledConfig && d->enabledGlobal;
+  }
+
+  regtest::KeySnapshot norza{HKEY_LOCAL_MACHINE, kNorzaKey};
+  regtest::KeySnapshot mapper{HKEY_CURRENT_USER, kMapperKey};
+  HWND dialog = nullptr;
+  std::string opening;
+  std::string switching;
+};
+
+using Steps = std::vector<std::string>;
+
+TEST_F(DriverControlDialogTest, StoredWdmIsShownReappliedAndStoredAgain) {
+  StoreMode(0x100);  // reads as WDM and is rewritten as plain 0
+  sim::machine().devices[0].enabledConfig = false;
+  Open();
+  EXPECT_TRUE(Checked(IDC_WDM_MODE));
+  EXPECT_FALSE(Checked(IDC_ASIO_MODE));
+  EXPECT_EQ(Switches(), (Steps{"+MI_00", "+MI_03", "-MI_08"}));
+  EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
+  EXPECT_EQ(StoredMode(), 0u);
+  EXPECT_NE(opening.find(kMi08), std::string::npos);
+
+  // OK without a change: stored again, closed, no prompt, nothing switched.
+  StoreMode(7);
+  sim::machine().calls.clear();
+  Press(IDOK);
+  EXPECT_EQ(StoredMode(), 0u);
+  EXPECT_EQ(g_prompt.shown, 0);
+  EXPECT_TRUE(Switches().empty());
+  EXPECT_TRUE(sim::machine().exitRequests.empty());
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(DriverControlDialogTest, StoredAsioIsShownAndReapplied) {
+  StoreMode(1);
+  Open();
+  EXPECT_TRUE(Checked(IDC_ASIO_MODE));
+  EXPECT_FALSE(Checked(IDC_WDM_MODE));
+  EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
+  EXPECT_EQ(StoredMode(), 1u);
+}
+
+TEST_F(DriverControlDialogTest, NoStoredModeTouchesNothingThenOkSwitchesToAsio) {
+  for (DWORD unreadable : {0xFFFFFFFFu, 2u, 0u}) {
+    SetUp();
+    if (unreadable != 0) StoreMode(unreadable);  // 0: no value at all
+    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Playback", REG_SZ, regtest::Sz("Quorvin Direct Device"));
+    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Record", REG_SZ, regtest::Sz("Line In"));
+    sim::machine().waveOut = {"Quorvin Direct Device", "Speakers"};
+    sim::machine().waveIn = {"Microphone"};
+
+    Open();
+    EXPECT_FALSE(Checked(IDC_WDM_MODE));
+    EXPECT_FALSE(Checked(IDC_ASIO_MODE));
+    EXPECT_EQ(sim::machine().setsBuilt, 0);
+    EXPECT_EQ(opening, "");
+
+    Press(IDOK);
+    EXPECT_EQ(StoredMode(), 1u);
+    EXPECT_EQ(regtest::GetValue(HKEY_CURRENT_USER, kMapperKey, "Playback")->data, regtest::Sz("Speakers"));
+    EXPECT_EQ(regtest::GetValue(HKEY_CURRENT_USER, kMapperKey, "Record")->data, regtest::Sz("Microphone"));
+    EXPECT_EQ(g_prompt.shown, 1);
+    // The sound devices move before the prompt; the devices switch after it.
+    EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
+    EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
+    EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
+    EXPECT_TRUE(sim::machine().exitRequests.empty());
+    EXPECT_TRUE(Closed());
+    TearDown();
+  }
+}
+
+TEST_F(DriverControlDialogTest, PromptTextAndCaption) {
+  StoreMode(0);
+  Open();
+  Click(IDC_ASIO_MODE);
+  Press(IDOK);
+  EXPECT_EQ(g_prompt.text, "Your machine needs to be rebooted for the changes to take place");
+  EXPECT_EQ(g_prompt.caption, "Norza Driver");
+}
+
+TEST_F(DriverControlDialogTest, ChangeAnsweredCancelSwitchesWithoutEndingTheSession) {
+  StoreMode(0);
+  Open();
+  sim::machine().calls.clear();
+  Click(IDC_ASIO_MODE);
+  EXPECT_TRUE(Checked(IDC_ASIO_MODE));
+  EXPECT_FALSE(Checked(IDC_WDM_MODE));
+  g_prompt.answer = IDCANCEL;
+  Press(IDOK);
+  EXPECT_EQ(StoredMode(), 1u);
+  EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
+  EXPECT_TRUE(Enabled(kMi08) && !Enabled(kMi00) && !Enabled(kMi03));
+  EXPECT_TRUE(sim::machine().exitRequests.empty());
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(DriverControlDialogTest, ChangeAnsweredOkLogsOffAfterTheSwitch) {
+  StoreMode(1);
+  Open();
+  sim::machine().calls.clear();
+  Click(IDC_WDM_MODE);
+  g_prompt.answer = IDOK;
+  Press(IDOK);
+  EXPECT_EQ(StoredMode(), 0u);
+  EXPECT_EQ(Switches(), (Steps{"+MI_00", "+MI_03", "-MI_08"}));
+  ASSERT_EQ(sim::machine().exitRequests.size(), 1u);
+  EXPECT_EQ(sim::machine().exitRequests[0], (std::pair<UINT, DWORD>{EWX_LOGOFF, 0xFFFFFFFF}));
+  auto names = sim::CallNames();
+  EXPECT_EQ(names.back(), "ExitWindowsEx");
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(DriverControlDialogTest, DismissalStoresAndSwitchesNothing) {
+  enum Way { CancelButton, EscapeKey, CloseBox };
+  for (Way way : {CancelButton, EscapeKey, CloseBox}) {
+    SetUp();
+    StoreMode(1);
+    Open();
+    StoreMode(0x101);  // whatever is stored stays exactly as it is
+    sim::machine().calls.clear();
+    Click(IDC_WDM_MODE);
+    EXPECT_TRUE(Checked(IDC_WDM_MODE));
+    switch (way) {
+      case CancelButton:
+        Press(IDCANCEL);
+        break;
+      case EscapeKey: {
+        HWND focus = GetDlgItem(dialog, IDCANCEL);
+        SetFocus(focus);
+        MSG msg{focus, WM_KEYDOWN, VK_ESCAPE, 0, 0, {0, 0}};
+        EXPECT_TRUE(IsDialogMessageA(dialog, &msg));
+        break;
+      }
+      case CloseBox:
+        SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    }
+    EXPECT_EQ(StoredMode(), 0x101u) << way;
+    EXPECT_TRUE(Switches().empty()) << way;
+    EXPECT_EQ(g_prompt.shown, 0) << way;
+    EXPECT_TRUE(Closed()) << way;
+    TearDown();
+  }
+}
+
+TEST_F(DriverControlDialogTest, ShowMessageShowsAndRaisesAndIsNotHandled) {
+  Open();
+  ShowWindow(dialog, SW_HIDE);
+  EXPECT_EQ(DriverControlDialog(dialog, WM_SHOW_CONTROL_PANEL, 0, 0), FALSE);
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  EXPECT_EQ(GetForegroundWindow(), dialog);
+}
+
+TEST_F(DriverControlDialogTest, OtherSystemCommandsAndCommandsGetTheDefaultHandling) {
+  Open();
+  EXPECT_EQ(DriverControlDialog(dialog, WM_SYSCOMMAND, SC_KEYMENU, 0), FALSE);
+  EXPECT_EQ(DriverControlDialog(dialog, WM_SYSCOMMAND, SC_CLOSE | 1, 0), FALSE);  // not exactly SC_CLOSE
+  EXPECT_EQ(DriverControlDialog(dialog, WM_COMMAND, IDC_WDM_MODE, 0), FALSE);
+  EXPECT_EQ(DriverControlDialog(dialog, WM_MOUSEMOVE, 0, 0), FALSE);
+  EXPECT_TRUE(IsWindow(dialog));
+}
+
+// While the prompt is up, a second start can show the dialog again; its
+// buttons must not start a second switch, prompt or log-off.
+TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileThePromptIsUp) {
+  StoreMode(0);
+  Open();
+  sim::machine().calls.clear();
+  Click(IDC_ASIO_MODE);
+  g_prompt.answer = IDOK;
+  g_prompt.during = [](HWND dialog) {
+    DriverControlDialog(dialog, WM_SHOW_CONTROL_PANEL, 0, 0);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+    SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(IsWindow(dialog));
+  };
+  Press(IDOK);
+  EXPECT_EQ(g_prompt.shown, 1);
+  EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
+  EXPECT_EQ(sim::machine().exitRequests.size(), 1u);
+  EXPECT_TRUE(Closed());
+}
+
+TEST(InterfacePatternLists, NameTheFunctionsOfEachMode) {
+  EXPECT_STREQ(WdmInterfacePatterns[0], "@USB\\VID_7E51&PID_0002&MI_00\\*");
+  EXPECT_STREQ(WdmInterfacePatterns[1], "@USB\\VID_7E51&PID_0002&MI_03\\*");
+  EXPECT_STREQ(AsioInterfacePatterns[0], "@USB\\VID_7E51&PID_0002&MI_08\\*");
+  EXPECT_EQ(WM_SHOW_CONTROL_PANEL, 0x8066u);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc > 1) g_resources = LoadLibraryExA(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  return RUN_ALL_TESTS();
+}
