@@ -1,0 +1,298 @@
+// The shipped control panel, started as a user would start it.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "registry_snapshot.h"
+#include "wine_devices.h"
+
+namespace {
+
+std::string g_kelvane;  // path of kelvane.exe
+std::string g_self;     // this program, also the session-end witness
+
+const char kNorzaKey[] = "SOFTWARE\\Quorvin\\Norza";
+const char kMapperKey[] = "Software\\Microsoft\\Multimedia\\Sound Mapper";
+constexpr int kWdmButton = 1000;
+constexpr int kAsioButton = 1001;
+constexpr UINT kShowControlPanel = 0x8066;
+
+std::string TempFile(const char* stem) {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  std::string path = std::string(dir) + stem + std::to_string(GetCurrentProcessId()) + ".txt";
+  DeleteFileA(path.c_str());
+  return path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A started program with its standard output going to a file.
+class Started {
+ public:
+  Started(const std::string& program, const std::string& args, const std::string& outputPath) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    output_ = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = output_;
+    si.hStdError = output_;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string line = "\"" + program + "\" " + args;
+    std::vector<char> command(line.begin(), line.end());
+    command.push_back('\0');
+    started_ = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                              &info_) != FALSE;
+  }
+  ~Started() {
+    if (started_) {
+      if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
+      CloseHandle(info_.hThread);
+      CloseHandle(info_.hProcess);
+    }
+    if (output_ != INVALID_HANDLE_VALUE) CloseHandle(output_);
+  }
+  bool ok() const { return started_; }
+  // The exit code, or -1 when the program is still running after the wait.
+  long Wait(DWORD ms) {
+    if (WaitForSingleObject(info_.hProcess, ms) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return static_cast<long>(code);
+  }
+  DWORD pid() const { return info_.dwProcessId; }
+
+ private:
+  HANDLE output_ = INVALID_HANDLE_VALUE;
+  PROCESS_INFORMATION info_{};
+  bool started_ = false;
+};
+
+template <typename Pred>
+bool Eventually(Pred pred, DWORD ms = 15000) {
+  for (DWORD waited = 0; waited < ms; waited += 50) {
+    if (pred()) return true;
+    Sleep(50);
+  }
+  return pred();
+}
+
+HWND FindTopLevel(const char* title) {
+  // The title is matched exactly; the platform's own lookup ignores case.
+  HWND w = nullptr;
+  while ((w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr) {
+    char text[128] = "";
+    GetWindowTextA(w, text, sizeof text);
+    if (std::strcmp(text, title) == 0) return w;
+  }
+  return nullptr;
+}
+
+HWND Dialog() { return FindTopLevel("Norza Driver Control"); }
+HWND Prompt() {
+  HWND p = FindTopLevel("Norza Driver");
+  return p != nullptr && IsWindowVisible(p) ? p : nullptr;
+}
+
+std::string Line(const std::string& function, const std::string& word) {
+  std::string id = "USB\\VID_7E51&PID_0002&" + function + "\\7&1A2B3C&0&00" + function.substr(3);
+  // Standard output is in text mode: each line ends in CR LF.
+  return id + std::string(60 - id.size(), ' ') + ": " + word + "\r\n";
+}
+
+class KelvaneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(g_kelvane.empty()) << "pass the path of kelvane.exe";
+    ASSERT_TRUE(devices.ok());
+    regtest::DeleteKey(HKEY_LOCAL_MACHINE, kNorzaKey);
+  }
+  void TearDown() override {
+    // No control panel may outlive a test.
+    if (HWND d = Dialog()) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(d, &pid);
+      if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
+        TerminateProcess(p, 0);
+        CloseHandle(p);
+      }
+    }
+    norza.Restore();
+    mapper.Restore();
+  }
+
+  void StoreMode(DWORD mode) {
+    regtest::SetValue(HKEY_LOCAL_MACHINE, kNorzaKey, "AudioMode", REG_DWORD,
+                      std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&mode), reinterpret_cast<uint8_t*>(&mode) + 4));
+  }
+  long StoredMode() {
+    auto v = regtest::GetValue(HKEY_LOCAL_MACHINE, kNorzaKey, "AudioMode");
+    if (!v || v->type != REG_DWORD || v->data.size() != 4) return -1;
+    DWORD mode;
+    std::memcpy(&mode, v->data.data(), 4);
+    return static_cast<long>(mode);
+  }
+
+  e2e::RegisteredDevices devices{e2e::NorzaFunctions()};
+  regtest::KeySnapshot norza{HKEY_LOCAL_MACHINE, kNorzaKey};
+  regtest::KeySnapshot mapper{HKEY_CURRENT_USER, kMapperKey};
+};
+
+TEST_F(KelvaneTest, SecondStartsBringTheRunningDialogToTheFront) {
+  StoreMode(0);
+  std::string firstOut = TempFile("kelvane-first");
+  Started first(g_kelvane, "", firstOut);
+  ASSERT_TRUE(first.ok());
+  ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+  HWND dialog = Dialog();
+  EXPECT_EQ(SendDlgItemMessageA(dialog, kWdmButton, BM_GETCHECK, 0, 0), BST_CHECKED);
+
+  // Out of sight: a second start shows it and brings it to the front.
+  ShowWindow(dialog, SW_HIDE);
+  ASSERT_FALSE(IsWindowVisible(dialog));
+  std::string secondOut = TempFile("kelvane-second");
+  {
+    Started second(g_kelvane, "", secondOut);
+    EXPECT_EQ(second.Wait(10000), 1);
+  }
+  EXPECT_TRUE(Eventually([&] { return IsWindowVisible(dialog) && GetForegroundWindow() == dialog; }));
+  EXPECT_EQ(ReadFile(secondOut), "");
+  EXPECT_EQ(Dialog(), dialog);
+
+  // Switch to ASIO; while the prompt is up (the dialog hidden), a third start
+  // shows the dialog again.
+  SendDlgItemMessageA(dialog, kAsioButton, BM_CLICK, 0, 0);
+  PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(Eventually([] { return Prompt() != nullptr; }));
+  EXPECT_FALSE(IsWindowVisible(dialog));
+  {
+    Started third(g_kelvane, "", TempFile("kelvane-third"));
+    EXPECT_EQ(third.Wait(10000), 1);
+  }
+  EXPECT_TRUE(Eventually([&] { return IsWindowVisible(dialog); }));
+
+  PostMessageA(Prompt(), WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(first.Wait(15000), 1);
+  EXPECT_EQ(StoredMode(), 1);
+  // Wine cannot switch devices: every function acted on reports "Fail".
+  EXPECT_EQ(ReadFile(firstOut), Line("MI_00", "Fail") + Line("MI_03", "Fail") + Line("MI_08", "Fail") +
+                                    Line("MI_08", "Fail") + Line("MI_00", "Fail") + Line("MI_03", "Fail"));
+  DeleteFileA(firstOut.c_str());
+  DeleteFileA(secondOut.c_str());
+}
+
+TEST_F(KelvaneTest, AStartAfterTheFirstHasEndedIsAFirstInstance) {
+  for (int run = 0; run < 2; ++run) {
+    std::string out = TempFile("kelvane-run");
+    Started panel(g_kelvane, "", out);
+    ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); })) << run;
+    // No stored mode: nothing checked, nothing switched.
+    EXPECT_EQ(SendDlgItemMessageA(Dialog(), kWdmButton, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(SendDlgItemMessageA(Dialog(), kAsioButton, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    PostMessageA(Dialog(), WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(panel.Wait(15000), 1) << run;
+    EXPECT_EQ(ReadFile(out), "") << run;
+    EXPECT_EQ(StoredMode(), -1) << run;
+    DeleteFileA(out.c_str());
+  }
+}
+
+TEST_F(KelvaneTest, OkWithoutAChangeStoresTheModeAndEndsWithoutAPrompt) {
+  StoreMode(1);
+  Started panel(g_kelvane, "", TempFile("kelvane-same"));
+  ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+  StoreMode(0x101);
+  PostMessageA(Dialog(), WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(panel.Wait(15000), 1);
+  EXPECT_EQ(StoredMode(), 1);
+}
+
+// A window that records the session-end messages it receives.
+LRESULT CALLBACK WitnessProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  static std::string* file = reinterpret_cast<std::string*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (message == WM_QUERYENDSESSION || message == WM_ENDSESSION) {
+    file = reinterpret_cast<std::string*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    std::ofstream(*file, std::ios::app | std::ios::binary) << (message == WM_QUERYENDSESSION ? "query\n" : "end\n");
+    return TRUE;
+  }
+  if (message == WM_DESTROY) PostQuitMessage(0);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int RunWitness(std::string file) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = WitnessProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "NorzaSessionWitness";
+  RegisterClassA(&wc);
+  HWND w = CreateWindowA(wc.lpszClassName, "witness", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                         wc.hInstance, nullptr);
+  SetWindowLongPtrA(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&file));
+  ShowWindow(w, SW_SHOWNOACTIVATE);
+  std::ofstream(file, std::ios::app | std::ios::binary) << "up\n";
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  return 0;
+}
+
+// The last test: a log-off under Wine ends every windowed process of the prefix.
+TEST_F(KelvaneTest, ZChangeAnsweredOkEndsTheSession) {
+  std::string witnessFile = TempFile("kelvane-witness");
+  Started witness(g_self, "--witness \"" + witnessFile + "\"", TempFile("kelvane-witness-out"));
+  ASSERT_TRUE(Eventually([&] { return ReadFile(witnessFile) == "up\n"; }));
+
+  // Cancel leaves the session alone.
+  StoreMode(0);
+  {
+    Started panel(g_kelvane, "", TempFile("kelvane-cancel"));
+    ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+    SendDlgItemMessageA(Dialog(), kAsioButton, BM_CLICK, 0, 0);
+    PostMessageA(Dialog(), WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(Eventually([] { return Prompt() != nullptr; }));
+    PostMessageA(Prompt(), WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(panel.Wait(15000), 1);
+  }
+  Sleep(500);
+  EXPECT_EQ(ReadFile(witnessFile), "up\n");
+  EXPECT_EQ(witness.Wait(0), -1) << "the witness must still run";
+
+  // OK logs off.
+  Started panel(g_kelvane, "", TempFile("kelvane-ok"));
+  ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+  EXPECT_EQ(SendDlgItemMessageA(Dialog(), kAsioButton, BM_GETCHECK, 0, 0), BST_CHECKED);
+  SendDlgItemMessageA(Dialog(), kWdmButton, BM_CLICK, 0, 0);
+  PostMessageA(Dialog(), WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(Eventually([] { return Prompt() != nullptr; }));
+  PostMessageA(Prompt(), WM_COMMAND, IDOK, 0);
+  EXPECT_NE(panel.Wait(20000), -1);
+  EXPECT_TRUE(Eventually([&] { return ReadFile(witnessFile).find("end\n") != std::string::npos; }))
+      << ReadFile(witnessFile);
+  EXPECT_NE(witness.Wait(20000), -1) << "the session end closes windowed programs";
+  EXPECT_EQ(StoredMode(), 0);
+  DeleteFileA(witnessFile.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  g_self = self;
+  if (argc > 2 && std::strcmp(argv[1], "--witness") == 0) return RunWitness(argv[2]);
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc > 1) g_kelvane = argv[1];
+  return RUN_ALL_TESTS();
+}
