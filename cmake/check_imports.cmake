@@ -1,0 +1,32 @@
+# cmake -DOBJDUMP=<objdump> -DFILES=<a;b;...> -P check_imports.cmake
+# Fails when a program imports anything but system DLLs: a runtime DLL
+# (libstdc++, libgcc, libwinpthread) would have to ship beside it.
+cmake_minimum_required(VERSION 3.21)
+set(allowed
+  kernel32.dll user32.dll gdi32.dll advapi32.dll setupapi.dll cfgmgr32.dll winmm.dll
+  msvcrt.dll shell32.dll ole32.dll comctl32.dll ntdll.dll)
+set(failed "")
+foreach(file IN LISTS FILES)
+  execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    list(APPEND failed "${file}: objdump failed")
+    continue()
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\r\n]+" names "${dump}")
+  if(NOT names)
+    list(APPEND failed "${file}: no imports found")
+  endif()
+  foreach(line IN LISTS names)
+    string(REPLACE "DLL Name: " "" dll "${line}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" dll)
+    if(NOT dll IN_LIST allowed AND NOT dll MATCHES "^api-ms-win-")
+      list(APPEND failed "${file}: imports ${dll}")
+    endif()
+  endforeach()
+  message(STATUS "${file}: ${names}")
+endforeach()
+if(failed)
+  string(REPLACE ";" "\n" failed "${failed}")
+  message(FATAL_ERROR "Imports beyond system DLLs:\n${failed}")
+endif()
