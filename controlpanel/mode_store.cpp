@@ -2,27 +2,21 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <type_traits>
+#include "platform/unique_handle.h"
 
 namespace {
 
-// KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, as the driver setup grants it.
+// KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY: the read also asks for the
+// rights to change the key.
 constexpr REGSAM kKeyAccess = 0x2001F;
-
-struct KeyCloser {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using KeyHolder = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 }  // namespace
 
 int ReadAudioMode() {
-  HKEY raw = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza", 0, kKeyAccess, &raw) !=
+  platform::unique_hkey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza", 0, kKeyAccess, key.put()) !=
       ERROR_SUCCESS)
     return -1;
-  KeyHolder key(raw);
 
   BYTE value[4] = {};
   DWORD size = sizeof value;
@@ -31,16 +25,14 @@ int ReadAudioMode() {
   // An empty value has no first byte to read; the zeroed buffer must not
   // pass for WDM.
   if (size == 0) return -1;
-  // Only the low byte counts, read as signed: 0xFF is the "unset" -1 the
-  // driver setup writes.
+  // Only the low byte counts, read as signed: 0xFF reads as -1, no mode.
   return static_cast<signed char>(value[0]);
 }
 
 bool WriteAudioMode(int mode) {
-  HKEY raw = nullptr;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza\\", &raw) != ERROR_SUCCESS)
+  platform::unique_hkey key;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza\\", key.put()) != ERROR_SUCCESS)
     return false;
-  KeyHolder key(raw);
 
   if (mode == WDM || mode == ASIO) {
     const DWORD value = static_cast<DWORD>(mode);

@@ -3,11 +3,10 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "platform/unique_handle.h"
 #include "platform/wave_devices.h"
 
 #include <cstring>
-#include <memory>
-#include <type_traits>
 
 extern const char DirectDeviceName[] = "Quorvin Direct Device";
 
@@ -17,11 +16,6 @@ constexpr REGSAM kKeyAccess = 0x2001F;  // KEY_READ | KEY_SET_VALUE | KEY_CREATE
 constexpr char kSoundMapper[] = "Software\\Microsoft\\Multimedia\\Sound Mapper";
 // A preference is read into a buffer of this size; longer ones are unreadable.
 constexpr DWORD kPreferenceCapacity = 100;
-
-struct KeyCloser {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using KeyHolder = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 // The terminator is compared too, so "Quorvin Direct Device 2" is another device.
 bool IsDirectName(const char* text) {
@@ -73,10 +67,9 @@ LONG SetPreference(HKEY key, const char* name, const DeviceName& device) {
 }  // namespace
 
 bool IsDirectDeviceDefault() {
-  HKEY raw = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSoundMapper, 0, kKeyAccess, &raw) != ERROR_SUCCESS)
+  platform::unique_hkey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSoundMapper, 0, kKeyAccess, key.put()) != ERROR_SUCCESS)
     return false;
-  KeyHolder key(raw);
 
   char playback[kPreferenceCapacity];
   char record[kPreferenceCapacity];
@@ -100,9 +93,8 @@ bool ReassignDefaultSoundDevices() {
     platform::waveOutGetDevCapsA(id, caps, size);
   });
 
-  HKEY raw = nullptr;
-  if (RegCreateKeyA(HKEY_CURRENT_USER, kSoundMapper, &raw) != ERROR_SUCCESS) return false;
-  KeyHolder key(raw);
+  platform::unique_hkey key;
+  if (RegCreateKeyA(HKEY_CURRENT_USER, kSoundMapper, key.put()) != ERROR_SUCCESS) return false;
 
   // With no device of a kind there is no name to offer; its preference stays.
   if (renderCount > 0) SetPreference(key.get(), "Playback", DeviceName(render.szPname));
