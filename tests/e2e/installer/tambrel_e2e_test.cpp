@@ -1,0 +1,341 @@
+// The shipped tambrel.dll as an installation program uses it: loaded by path,
+// resolved by name and ordinal, called with the stdcall convention, against
+// the prefix's real device database, driver store and windows.
+//
+// Usage: tambrel_e2e_test [gtest flags] PATH\TO\tambrel.dll PATH\TO\tambrel_click_target.exe
+#include <windows.h>
+#include <setupapi.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_devices.h"
+#include "norza_version.h"
+#include "stdcall_probe.h"
+#include "tambrel.h"
+
+namespace {
+
+// The two arguments after the GoogleTest flags.
+std::vector<std::string> PlainArgs() {
+  std::vector<std::string> out;
+  for (int i = 1; i < __argc; ++i) {
+    if (std::strncmp(__argv[i], "--gtest", 7) != 0) out.emplace_back(__argv[i]);
+  }
+  return out;
+}
+
+struct Tambrel {
+  HMODULE module = nullptr;
+  TambrelCloseZDLWindowFn closeZdlWindow = nullptr;
+  TambrelInstallDevFn installDev = nullptr;
+  TambrelGetDevicePresentCountFn presentCount = nullptr;
+};
+
+const Tambrel& Dll() {
+  static const Tambrel dll = [] {
+    Tambrel t;
+    auto args = PlainArgs();
+    if (args.empty()) return t;
+    t.module = ::LoadLibraryA(args[0].c_str());
+    if (t.module == nullptr) return t;
+    t.closeZdlWindow = reinterpret_cast<TambrelCloseZDLWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(t.module, "CloseZDLWindow")));
+    t.installDev =
+        reinterpret_cast<TambrelInstallDevFn>(reinterpret_cast<void*>(::GetProcAddress(t.module, "InstallDev")));
+    t.presentCount = reinterpret_cast<TambrelGetDevicePresentCountFn>(
+        reinterpret_cast<void*>(::GetProcAddress(t.module, "GetDevicePresentCount")));
+    return t;
+  }();
+  return dll;
+}
+
+std::string Unique(const char* stem) {
+  return std::string(stem) + std::to_string(::GetCurrentProcessId());
+}
+
+// A hardware ID no real device has; each test adds its own suffix.
+const std::string kIdStem = "NORZAE2E\\VID_2F1A&PID_0107";
+
+std::string InfText(const std::string& hardwareId, const std::string& marker) {
+  std::ostringstream inf;
+  inf << "; " << marker << "\r\n"
+      << "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=MEDIA\r\n"
+      << "ClassGuid={4d36e96c-e325-11ce-bfc1-08002be10318}\r\nProvider=%Quorvin%\r\n"
+      << "DriverVer=01/01/2026,1.0.0.0\r\n\r\n"
+      << "[Manufacturer]\r\n%Quorvin%=Quorvin,NTx86,NTamd64\r\n\r\n"
+      << "[Quorvin]\r\n%Desc%=NorzaInstall," << hardwareId << "\r\n"
+      << "[Quorvin.NTx86]\r\n%Desc%=NorzaInstall," << hardwareId << "\r\n"
+      << "[Quorvin.NTamd64]\r\n%Desc%=NorzaInstall," << hardwareId << "\r\n\r\n"
+      << "[NorzaInstall]\r\n\r\n[NorzaInstall.Services]\r\nAddService=,2\r\n\r\n"
+      << "[Strings]\r\nQuorvin=\"Quorvin\"\r\nDesc=\"Norza test device\"\r\n";
+  return inf.str();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string InfStore() {
+  char windows[MAX_PATH];
+  ::GetWindowsDirectoryA(windows, MAX_PATH);
+  return std::string(windows) + "\\inf";
+}
+
+std::set<std::string> StoredInfs() {
+  std::set<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE find = ::FindFirstFileA((InfStore() + "\\*.inf").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.insert(found.cFileName);
+  } while (::FindNextFileA(find, &found));
+  ::FindClose(find);
+  return names;
+}
+
+// Store entries whose text carries `marker`; removes them (and their
+// precompiled .pnf) when the holder goes.
+struct StoredPackages {
+  std::set<std::string> before = StoredInfs();
+  std::string marker;
+  explicit StoredPackages(std::string m) : marker(std::move(m)) {}
+  std::vector<std::string> Added() const {
+    std::vector<std::string> added;
+    for (const auto& name : StoredInfs()) {
+      if (before.count(name) == 0 && ReadFile(InfStore() + "\\" + name).find(marker) != std::string::npos) {
+        added.push_back(name);
+      }
+    }
+    return added;
+  }
+  ~StoredPackages() {
+    for (const auto& name : Added()) {
+      ::DeleteFileA((InfStore() + "\\" + name).c_str());
+      ::DeleteFileA((InfStore() + "\\" + name.substr(0, name.size() - 4) + ".pnf").c_str());
+    }
+  }
+};
+
+// A folder of its own under %TEMP% holding one INF.
+struct PackageFolder {
+  std::string dir;
+  std::string name;
+  PackageFolder(const std::string& infName, const std::string& text) : name(infName) {
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    dir = std::string(temp) + Unique("tambrel_e2e_");
+    ::CreateDirectoryA(dir.c_str(), nullptr);
+    std::ofstream(dir + "\\" + name, std::ios::binary) << text;
+  }
+  ~PackageFolder() {
+    ::DeleteFileA((dir + "\\" + name).c_str());
+    ::RemoveDirectoryA(dir.c_str());
+  }
+};
+
+// What the platform's own update answers for the same request.
+BOOL PlatformUpdate(const std::string& hardwareId, const std::string& infPath) {
+  HMODULE newdev = ::LoadLibraryA("newdev.dll");
+  if (newdev == nullptr) return FALSE;
+  auto update = reinterpret_cast<BOOL(WINAPI*)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL)>(
+      reinterpret_cast<void*>(::GetProcAddress(newdev, "UpdateDriverForPlugAndPlayDevicesA")));
+  BOOL result = update != nullptr ? update(nullptr, hardwareId.c_str(), infPath.c_str(), 1, nullptr) : FALSE;
+  ::FreeLibrary(newdev);
+  return result;
+}
+
+class TambrelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(nullptr, Dll().module) << "tambrel.dll did not load";
+    ASSERT_NE(nullptr, Dll().installDev);
+    ASSERT_NE(nullptr, Dll().presentCount);
+    ASSERT_NE(nullptr, Dll().closeZdlWindow);
+  }
+};
+
+TEST_F(TambrelTest, ExportsTheSameFunctionsByOrdinalAndByName) {
+  const char* names[] = {"CloseZDLWindow", "InstallDev", "GetDevicePresentCount"};
+  for (WORD ordinal = 1; ordinal <= 3; ++ordinal) {
+    SCOPED_TRACE(names[ordinal - 1]);
+    FARPROC byName = ::GetProcAddress(Dll().module, names[ordinal - 1]);
+    FARPROC byOrdinal = ::GetProcAddress(Dll().module, MAKEINTRESOURCEA(ordinal));
+    EXPECT_NE(nullptr, byName);
+    EXPECT_EQ(byName, byOrdinal);
+  }
+  EXPECT_EQ(nullptr, ::GetProcAddress(Dll().module, "_InstallDev@20"));
+  EXPECT_EQ(nullptr, ::GetProcAddress(Dll().module, "InstallDev@20"));
+}
+
+TEST_F(TambrelTest, CarriesTheProductVersion) {
+  char path[MAX_PATH];
+  ASSERT_NE(0u, ::GetModuleFileNameA(Dll().module, path, MAX_PATH));
+  DWORD handle = 0;
+  DWORD size = ::GetFileVersionInfoSizeA(path, &handle);
+  ASSERT_NE(0u, size);
+  std::vector<char> info(size);
+  ASSERT_TRUE(::GetFileVersionInfoA(path, 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(static_cast<DWORD>(MAKELONG(NORZA_VERSION_MINOR, NORZA_VERSION_MAJOR)), fixed->dwFileVersionMS);
+  EXPECT_EQ(static_cast<DWORD>(MAKELONG(NORZA_VERSION_TWEAK, NORZA_VERSION_PATCH)), fixed->dwFileVersionLS);
+  EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
+  const std::pair<const char*, const char*> strings[] = {
+      {"CompanyName", "Quorvin"},
+      {"ProductName", "Norza"},
+      {"OriginalFilename", "tambrel.dll"},
+      {"FileVersion", NORZA_VERSION_TEXT},
+  };
+  for (const auto& s : strings) {
+    char* value = nullptr;
+    std::string key = std::string("\\StringFileInfo\\040904B0\\") + s.first;
+    ASSERT_TRUE(::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) << s.first;
+    EXPECT_STREQ(s.second, value);
+  }
+}
+
+TEST_F(TambrelTest, CloseZDLWindowIsTrue) { EXPECT_EQ(1, Dll().closeZdlWindow()); }
+
+TEST_F(TambrelTest, StdcallExportsPopTheirOwnArguments) {
+#if defined(TAMBREL_PROBE_STACK)
+  const std::string none = Unique("NOTHING_HAS_THIS_");
+  const uint32_t noArgs[1] = {0};
+  ProbeResult close = ProbeCall(reinterpret_cast<void*>(Dll().closeZdlWindow), noArgs, 0);
+  EXPECT_EQ(0, close.espMoved);
+  EXPECT_EQ(1u, close.eax & 0xFF);
+
+  const uint32_t countArgs[] = {Arg(none.c_str())};
+  ProbeResult count = ProbeCall(reinterpret_cast<void*>(Dll().presentCount), countArgs, 1);
+  EXPECT_EQ(0, count.espMoved);
+  EXPECT_EQ(0u, count.eax);
+
+  // Rejected before doing anything (null INF name), so no side effects.
+  const uint32_t installArgs[] = {Arg(1), Arg(1), Arg("C:\\"), Arg(nullptr), Arg("X")};
+  ProbeResult install = ProbeCall(reinterpret_cast<void*>(Dll().installDev), installArgs, 5);
+  EXPECT_EQ(0, install.espMoved);
+  EXPECT_EQ(0u, install.eax & 0xFF);
+#else
+  GTEST_SKIP() << "stdcall and cdecl are one convention on this architecture";
+#endif
+}
+
+TEST_F(TambrelTest, CountsPresentDevicesByTheirFirstHardwareId) {
+  const std::string stem = kIdStem + Unique("_COUNT");
+  FakeDevice first("ROOT\\NORZAE2E\\" + Unique("C1_"), kE2eMediaClass, {stem + "&MI_00", "USB\\OTHER"});
+  FakeDevice second("ROOT\\NORZAE2E\\" + Unique("C2_"), kE2eMediaClass, {stem + "&MI_01"});
+  FakeDevice later("ROOT\\NORZAE2E\\" + Unique("C3_"), kE2eMediaClass, {"USB\\OTHER", stem + "&MI_02"});
+  ASSERT_TRUE(first.registered() && second.registered() && later.registered());
+
+  struct Case {
+    std::string text;
+    int expected;
+  };
+  std::string lower = stem;
+  for (auto& ch : lower) ch = static_cast<char>(::tolower(static_cast<unsigned char>(ch)));
+  const Case cases[] = {
+      {stem, 2},
+      {stem + "&MI_01", 1},
+      {stem + "&MI_02", 0},  // only in a later hardware ID
+      {lower, 0},
+      {Unique("NOTHING_HAS_THIS_"), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(c.expected, Dll().presentCount(c.text.c_str()));
+  }
+  EXPECT_EQ(0, Dll().presentCount(nullptr));
+  EXPECT_GE(Dll().presentCount(""), 2);  // every device with a hardware ID
+}
+
+TEST_F(TambrelTest, InstallDevPutsThePackageInTheDriverStoreAndReturnsTheUpdatesAnswer) {
+  const std::string hwid = kIdStem + Unique("_STORE");
+  const std::string marker = Unique("tambrel e2e store package ");
+  PackageFolder folder(Unique("norza_e2e_") + ".inf", InfText(hwid, marker));
+  StoredPackages stored(marker);
+
+  const unsigned char result = Dll().installDev(1, 1, folder.dir.c_str(), folder.name.c_str(), hwid.c_str());
+
+  auto added = stored.Added();
+  ASSERT_EQ(1u, added.size()) << "the package should be in " << InfStore();
+  EXPECT_TRUE(added[0] == folder.name || added[0].compare(0, 3, "oem") == 0) << added[0];
+  EXPECT_EQ(PlatformUpdate(hwid, folder.dir + "\\" + folder.name) & 0xFF ? 1 : 0, result);
+}
+
+TEST_F(TambrelTest, InstallDevOfAMissingPackageCopiesNothingAndReturnsTheUpdatesAnswer) {
+  const std::string hwid = kIdStem + Unique("_MISSING");
+  char temp[MAX_PATH];
+  ::GetTempPathA(MAX_PATH, temp);
+  const std::string name = Unique("absent_") + ".inf";
+  StoredPackages stored(hwid);
+  const auto before = StoredInfs();
+
+  const unsigned char result = Dll().installDev(1, 1, temp, name.c_str(), hwid.c_str());
+
+  EXPECT_EQ(before, StoredInfs());
+  EXPECT_EQ(PlatformUpdate(hwid, std::string(temp) + "\\" + name) & 0xFF ? 1 : 0, result);
+}
+
+TEST_F(TambrelTest, InstallDevMarksMediaDevicesWithTheIdForReinstallation) {
+  const std::string hwid = kIdStem + Unique("_MARK");
+  const std::string marker = Unique("tambrel e2e mark package ");
+  FakeDevice media("ROOT\\NORZAE2E\\" + Unique("M1_"), kE2eMediaClass, {"USB\\OTHER", hwid});
+  FakeDevice prefix("ROOT\\NORZAE2E\\" + Unique("M2_"), kE2eMediaClass, {hwid + "&MI_00"});
+  ASSERT_TRUE(media.registered() && prefix.registered());
+  ASSERT_TRUE(media.SetConfigFlags(0x4));
+  ASSERT_TRUE(prefix.SetConfigFlags(0x4));
+  PackageFolder folder(Unique("norza_mark_") + ".inf", InfText(hwid, marker));
+  StoredPackages stored(marker);
+
+  Dll().installDev(1, 1, folder.dir.c_str(), folder.name.c_str(), hwid.c_str());
+
+  // The platform's update may rewrite the device's other flags when it
+  // installs on it; the reinstall flag must be there in any case.
+  DWORD flags = 0;
+  ASSERT_TRUE(media.GetConfigFlags(&flags));
+  EXPECT_EQ(0x20u, flags & 0x20u);
+  ASSERT_TRUE(prefix.GetConfigFlags(&flags));
+  EXPECT_EQ(0x4u, flags);
+}
+
+TEST_F(TambrelTest, RejectsMissingAndOverlongTextsAndCopiesNothing) {
+  const std::string hwid = kIdStem + Unique("_REJECT");
+  const std::string marker = Unique("tambrel e2e rejected package ");
+  PackageFolder folder(Unique("norza_rej_") + ".inf", InfText(hwid, marker));
+  StoredPackages stored(marker);
+  const std::string tooLong(200, 'x');
+  struct Case {
+    const char* what;
+    const char* dir;
+    const char* name;
+    const char* id;
+  };
+  const Case cases[] = {
+      {"null dir", nullptr, folder.name.c_str(), hwid.c_str()},
+      {"null name", folder.dir.c_str(), nullptr, hwid.c_str()},
+      {"null id", folder.dir.c_str(), folder.name.c_str(), nullptr},
+      {"long dir", tooLong.c_str(), folder.name.c_str(), hwid.c_str()},
+      {"long name", folder.dir.c_str(), tooLong.c_str(), hwid.c_str()},
+      {"long id", folder.dir.c_str(), folder.name.c_str(), tooLong.c_str()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(0, Dll().installDev(1, 1, c.dir, c.name, c.id));
+    EXPECT_TRUE(stored.Added().empty());
+  }
+}
+
+}  // namespace
