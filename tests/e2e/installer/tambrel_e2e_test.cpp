@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "fake_devices.h"
+#include "wine_devices.h"
 #include "norza_version.h"
 #include "stdcall_probe.h"
 #include "tambrel.h"
@@ -235,10 +235,13 @@ TEST_F(TambrelTest, StdcallExportsPopTheirOwnArguments) {
 
 TEST_F(TambrelTest, CountsPresentDevicesByTheirFirstHardwareId) {
   const std::string stem = kIdStem + Unique("_COUNT");
-  FakeDevice first("ROOT\\NORZAE2E\\" + Unique("C1_"), kE2eMediaClass, {stem + "&MI_00", "USB\\OTHER"});
-  FakeDevice second("ROOT\\NORZAE2E\\" + Unique("C2_"), kE2eMediaClass, {stem + "&MI_01"});
-  FakeDevice later("ROOT\\NORZAE2E\\" + Unique("C3_"), kE2eMediaClass, {"USB\\OTHER", stem + "&MI_02"});
-  ASSERT_TRUE(first.registered() && second.registered() && later.registered());
+  e2e::RegisteredDevices norza(e2e::NorzaFunctions());
+  e2e::RegisteredDevices others({
+      {"ROOT\\NORZAE2E\\" + Unique("C1_"), e2e::kMediaClassGuid, {stem + "&MI_00", "USB\\OTHER"}, {}},
+      {"ROOT\\NORZAE2E\\" + Unique("C2_"), e2e::kMediaClassGuid, {stem + "&MI_01"}, {}},
+      {"ROOT\\NORZAE2E\\" + Unique("C3_"), e2e::kMediaClassGuid, {"USB\\OTHER", stem + "&MI_02"}, {}},
+  });
+  ASSERT_TRUE(norza.ok() && others.ok());
 
   struct Case {
     std::string text;
@@ -247,6 +250,8 @@ TEST_F(TambrelTest, CountsPresentDevicesByTheirFirstHardwareId) {
   std::string lower = stem;
   for (auto& ch : lower) ch = static_cast<char>(::tolower(static_cast<unsigned char>(ch)));
   const Case cases[] = {
+      {"USB\\VID_7E51&PID_0002", 3},  // the Norza's three functions
+      {"USB\\VID_7E51&PID_0002&REV_0100&MI_08", 1},
       {stem, 2},
       {stem + "&MI_01", 1},
       {stem + "&MI_02", 0},  // only in a later hardware ID
@@ -292,11 +297,13 @@ TEST_F(TambrelTest, InstallDevOfAMissingPackageCopiesNothingAndReturnsTheUpdates
 TEST_F(TambrelTest, InstallDevMarksMediaDevicesWithTheIdForReinstallation) {
   const std::string hwid = kIdStem + Unique("_MARK");
   const std::string marker = Unique("tambrel e2e mark package ");
-  FakeDevice media("ROOT\\NORZAE2E\\" + Unique("M1_"), kE2eMediaClass, {"USB\\OTHER", hwid});
-  FakeDevice prefix("ROOT\\NORZAE2E\\" + Unique("M2_"), kE2eMediaClass, {hwid + "&MI_00"});
-  ASSERT_TRUE(media.registered() && prefix.registered());
-  ASSERT_TRUE(media.SetConfigFlags(0x4));
-  ASSERT_TRUE(prefix.SetConfigFlags(0x4));
+  const std::string media = "ROOT\\NORZAE2E\\" + Unique("M1_");
+  const std::string prefix = "ROOT\\NORZAE2E\\" + Unique("M2_");
+  e2e::RegisteredDevices devices({{media, e2e::kMediaClassGuid, {"USB\\OTHER", hwid}, {}},
+                                  {prefix, e2e::kMediaClassGuid, {hwid + "&MI_00"}, {}}});
+  ASSERT_TRUE(devices.ok());
+  ASSERT_TRUE(e2e::SetConfigFlags(media, 0x4));
+  ASSERT_TRUE(e2e::SetConfigFlags(prefix, 0x4));
   PackageFolder folder(Unique("norza_mark_") + ".inf", InfText(hwid, marker));
   StoredPackages stored(marker);
 
@@ -305,9 +312,9 @@ TEST_F(TambrelTest, InstallDevMarksMediaDevicesWithTheIdForReinstallation) {
   // The platform's update may rewrite the device's other flags when it
   // installs on it; the reinstall flag must be there in any case.
   DWORD flags = 0;
-  ASSERT_TRUE(media.GetConfigFlags(&flags));
+  ASSERT_TRUE(e2e::GetConfigFlags(media, &flags));
   EXPECT_EQ(0x20u, flags & 0x20u);
-  ASSERT_TRUE(prefix.GetConfigFlags(&flags));
+  ASSERT_TRUE(e2e::GetConfigFlags(prefix, &flags));
   EXPECT_EQ(0x4u, flags);
 }
 

@@ -6,6 +6,8 @@ namespace e2e {
 
 const GUID kUsbClassGuid = {0x36fc9e60, 0xc465, 0x11cf, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
+const GUID kMediaClassGuid = {0x4d36e96c, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
 namespace {
 
 std::vector<BYTE> MultiSz(const std::vector<std::string>& strings) {
@@ -18,15 +20,22 @@ std::vector<BYTE> MultiSz(const std::vector<std::string>& strings) {
   return bytes;
 }
 
-void RemoveOne(const std::string& instanceId) {
+// Opens the device in a set of its own and runs `action` on it.
+template <typename Action>
+bool WithDevice(const std::string& instanceId, Action action) {
   HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
-  if (set == INVALID_HANDLE_VALUE) return;
+  if (set == INVALID_HANDLE_VALUE) return false;
   SP_DEVINFO_DATA element{};
   element.cbSize = sizeof(element);
-  if (SetupDiOpenDeviceInfoA(set, instanceId.c_str(), nullptr, 0, &element)) {
-    SetupDiRemoveDevice(set, &element);
-  }
+  bool ok = SetupDiOpenDeviceInfoA(set, instanceId.c_str(), nullptr, 0, &element) && action(set, &element);
   SetupDiDestroyDeviceInfoList(set);
+  return ok;
+}
+
+void RemoveOne(const std::string& instanceId) {
+  WithDevice(instanceId, [](HDEVINFO set, PSP_DEVINFO_DATA element) {
+    return SetupDiRemoveDevice(set, element) != FALSE;
+  });
 }
 
 bool RegisterOne(const FakeDevice& device) {
@@ -76,6 +85,20 @@ bool RegisterDevices(const std::vector<FakeDevice>& devices) {
 
 void RemoveDevices(const std::vector<FakeDevice>& devices) {
   for (const auto& d : devices) RemoveOne(d.instanceId);
+}
+
+bool SetConfigFlags(const std::string& instanceId, DWORD flags) {
+  return WithDevice(instanceId, [flags](HDEVINFO set, PSP_DEVINFO_DATA element) {
+    return SetupDiSetDeviceRegistryPropertyA(set, element, SPDRP_CONFIGFLAGS, reinterpret_cast<const BYTE*>(&flags),
+                                             sizeof flags) != FALSE;
+  });
+}
+
+bool GetConfigFlags(const std::string& instanceId, DWORD* flags) {
+  return WithDevice(instanceId, [flags](HDEVINFO set, PSP_DEVINFO_DATA element) {
+    return SetupDiGetDeviceRegistryPropertyA(set, element, SPDRP_CONFIGFLAGS, nullptr, reinterpret_cast<PBYTE>(flags),
+                                             sizeof *flags, nullptr) != FALSE;
+  });
 }
 
 RegisteredDevices::RegisteredDevices(std::vector<FakeDevice> devices)

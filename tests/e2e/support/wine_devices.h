@@ -20,12 +20,18 @@ struct FakeDevice {
 std::vector<FakeDevice> NorzaFunctions();
 
 extern const GUID kUsbClassGuid;
+extern const GUID kMediaClassGuid;
 
 // Registers the devices (replacing any left behind by an earlier run).
 // Returns false when one could not be registered.
 bool RegisterDevices(const std::vector<FakeDevice>& devices);
 // Removes them; those not registered are skipped.
 void RemoveDevices(const std::vector<FakeDevice>& devices);
+
+// A registered device's SPDRP_CONFIGFLAGS, written or read through a set of
+// its own.
+bool SetConfigFlags(const std::string& instanceId, DWORD flags);
+bool GetConfigFlags(const std::string& instanceId, DWORD* flags);
 
 // Holds devices registered for the lifetime of a test.
 class RegisteredDevices {
