@@ -4,7 +4,7 @@
 cmake_minimum_required(VERSION 3.21)
 set(allowed
   kernel32.dll user32.dll gdi32.dll advapi32.dll setupapi.dll cfgmgr32.dll winmm.dll
-  msvcrt.dll shell32.dll ole32.dll comctl32.dll ntdll.dll)
+  msvcrt.dll shell32.dll ole32.dll comctl32.dll ntdll.dll version.dll)
 set(failed "")
 foreach(file IN LISTS FILES)
   execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
