@@ -39,6 +39,18 @@ class DeviceSelection : public ::testing::Test {
                                          patterns.data(), Record, &visit);
   }
 
+  // Each case on a freshly described machine: the devices selected, in order.
+  template <typename Cases>
+  void ExpectSelections(const Cases& cases) {
+    for (const auto& c : cases) {
+      Describe();
+      visit = Visit{};
+      EXPECT_EQ(Select(c.patterns), Success) << c.patterns[0];
+      EXPECT_EQ(visit.ids, c.expected) << c.patterns[0];
+      EXPECT_EQ(sim::machine().openSets, 0);
+    }
+  }
+
   Visit visit;
 };
 
@@ -71,13 +83,7 @@ TEST_F(DeviceSelection, SelectAllForms) {
       {{"=USB", "*", "@NOTHING\\*", "HID\\*"}, {kMi00, kMi03, kMi08}},
       {{"*", "'literal"}, {kMi00, kHdAudio, kMi03, kKeyboard, kMi08}},
   };
-  for (const auto& c : cases) {
-    Describe();
-    visit = Visit{};
-    EXPECT_EQ(Select(c.patterns), Success) << c.patterns[0];
-    EXPECT_EQ(visit.ids, c.expected) << c.patterns[0];
-    EXPECT_EQ(sim::machine().openSets, 0);
-  }
+  ExpectSelections(cases);
 }
 
 TEST_F(DeviceSelection, StarInALaterPositionIsAnIdentifierPattern) {
@@ -108,13 +114,7 @@ TEST_F(DeviceSelection, IdentifierPatternsAndInstancePatterns) {
       // "=" alone is an ordinary pattern (it names no ID here).
       {{"="}, {}},
   };
-  for (const auto& c : cases) {
-    Describe();
-    visit = Visit{};
-    EXPECT_EQ(Select(c.patterns), Success) << c.patterns[0];
-    EXPECT_EQ(visit.ids, c.expected) << c.patterns[0];
-    EXPECT_EQ(sim::machine().openSets, 0);
-  }
+  ExpectSelections(cases);
 }
 
 TEST_F(DeviceSelection, LiteralInstanceIdsOpenExactlyThoseDevicesWithoutPresenceTest) {
