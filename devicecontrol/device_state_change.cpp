@@ -4,20 +4,14 @@
 
 namespace {
 
-// Attaches the property-change parameters and runs the class installer;
-// false when either step fails.
-bool RequestStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, DWORD stateChange, DWORD scope) {
+SP_PROPCHANGE_PARAMS PropertyChange(DWORD stateChange, DWORD scope) {
   SP_PROPCHANGE_PARAMS params{};
   params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
   params.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
   params.StateChange = stateChange;
   params.Scope = scope;
   params.HwProfile = 0;  // the current hardware profile
-  if (!platform::SetupDiSetClassInstallParamsA(set, element, &params.ClassInstallHeader,
-                                               sizeof(params))) {
-    return false;
-  }
-  return platform::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, element) != FALSE;
+  return params;
 }
 
 int32_t ChangeDevices(int32_t count, const char* const* patterns, DWORD stateChange,
@@ -33,12 +27,16 @@ int32_t ChangeDevices(int32_t count, const char* const* patterns, DWORD stateCha
 int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* context) {
   auto* change = static_cast<DeviceStateChangeContext*>(context);
 
-  // Enabling also clears a global disable; its outcome does not decide anything.
+  // Enabling also clears a global disable; neither step's outcome decides anything.
   if (change->stateChange == DICS_ENABLE) {
-    RequestStateChange(set, element, DICS_ENABLE, DICS_FLAG_GLOBAL);
+    SP_PROPCHANGE_PARAMS global = PropertyChange(DICS_ENABLE, DICS_FLAG_GLOBAL);
+    platform::SetupDiSetClassInstallParamsA(set, element, &global.ClassInstallHeader, sizeof(global));
+    platform::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, element);
   }
 
-  if (!RequestStateChange(set, element, change->stateChange, DICS_FLAG_CONFIGSPECIFIC)) {
+  SP_PROPCHANGE_PARAMS params = PropertyChange(change->stateChange, DICS_FLAG_CONFIGSPECIFIC);
+  if (!platform::SetupDiSetClassInstallParamsA(set, element, &params.ClassInstallHeader, sizeof(params)) ||
+      !platform::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, element)) {
     PrintDeviceStatus(set, element, change->failText);
     return 0;
   }

@@ -81,6 +81,18 @@ TEST_F(DeviceStateChange, EnablingAsksGlobalScopeFirstThenConfigSpecific) {
   EXPECT_EQ(output, Line(kMi08, "Enabled"));
 }
 
+TEST_F(DeviceStateChange, GlobalStepRunsTheClassInstallerWhateverAttachingGave) {
+  sim::machine().devices[4].propChange = sim::PropChange::FailAttach;  // MI_08
+  EXPECT_EQ(Enable({kAsioPatterns[0]}), Success);
+  const std::string id = kMi08;
+  EXPECT_EQ(Requests(), (std::vector<Request>{
+                            {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_GLOBAL},
+                            {"SetupDiCallClassInstaller", id, DIF_PROPERTYCHANGE, 0},  // nothing attached
+                            {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC},
+                        }));
+  EXPECT_EQ(output, Line(kMi08, "Fail"));
+}
+
 TEST_F(DeviceStateChange, DisablingAsksOnlyConfigSpecific) {
   EXPECT_EQ(Disable({kAsioPatterns[0]}), Success);
   const std::string id = kMi08;
