@@ -102,9 +102,17 @@ int CountPresentDevices(const char* idText) {
 }  // namespace
 
 LRESULT CALLBACK CbtHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
-  if (nCode == HCBT_ACTIVATE && g_buttonArmed) {
+  // The click itself focuses the button, which activates its window again
+  // before the first activation is through; that is not a new window to
+  // confirm, and pressing again there would recurse click within click.
+  static thread_local bool clicking = false;
+  if (nCode == HCBT_ACTIVATE && g_buttonArmed && !clicking) {
     HWND button = ::GetDlgItem(reinterpret_cast<HWND>(wParam), g_nButtonId);
-    if (button != nullptr) ::SendMessageA(button, BM_CLICK, 0, 0);
+    if (button != nullptr) {
+      clicking = true;
+      ::SendMessageA(button, BM_CLICK, 0, 0);
+      clicking = false;
+    }
   }
   return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
 }

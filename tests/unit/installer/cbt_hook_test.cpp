@@ -67,6 +67,31 @@ TEST_F(CbtHookTest, ClicksTheButtonOnlyOnActivationWhileArmed) {
   }
 }
 
+// Through a real hook: each activation of the window is one press, although
+// the press itself activates the window again while it is being handled.
+TEST_F(CbtHookTest, EachActivationPressesOnce) {
+  HHOOK hook = ::SetWindowsHookExA(WH_CBT, CbtHookProc, nullptr, ::GetCurrentThreadId());
+  ASSERT_NE(nullptr, hook);
+  HWND other = ::CreateWindowExA(0, "TambrelHookTestWindow", "Other", WS_OVERLAPPEDWINDOW, 400, 10, 200, 100,
+                                 nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  g_nButtonId = 42;
+  g_buttonArmed = true;
+  for (int round = 1; round <= 2; ++round) {
+    ::ShowWindow(other, SW_SHOW);
+    ::SetActiveWindow(other);
+    g_clicked.clear();
+    ::ShowWindow(window_, SW_SHOW);
+    ::SetActiveWindow(window_);
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+    EXPECT_EQ(std::vector<int>{42}, g_clicked) << "round " << round;
+    ::ShowWindow(window_, SW_HIDE);
+  }
+  g_buttonArmed = false;
+  ::UnhookWindowsHookEx(hook);
+  ::DestroyWindow(other);
+}
+
 TEST_F(CbtHookTest, ToleratesANonWindow) {
   g_nButtonId = 42;
   g_buttonArmed = true;
