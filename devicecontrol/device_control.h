@@ -48,8 +48,12 @@ class CDeviceControl {
                                 void* context);
 
   // Switch every present device the patterns select; one status line each.
-  int32_t EnableDevices(int32_t count, const char* const* patterns);
-  int32_t DisableDevices(int32_t count, const char* const* patterns);
+  // When `outcome` is given, it receives the call's context as it ended: how
+  // many devices were selected, changed, and whether one needs a restart.
+  int32_t EnableDevices(int32_t count, const char* const* patterns,
+                        struct DeviceStateChangeContext* outcome = nullptr);
+  int32_t DisableDevices(int32_t count, const char* const* patterns,
+                         struct DeviceStateChangeContext* outcome = nullptr);
 };
 
 // The state change requested of every selected device, and what came of it.
@@ -60,6 +64,7 @@ struct DeviceStateChangeContext {
   const char* doneText;
   const char* restartText;
   const char* failText;
+  uint32_t devicesSelected;  // every device the walk handed over, whatever came of it
 };
 
 // The DeviceCallback of EnableDevices and DisableDevices; always returns 0.

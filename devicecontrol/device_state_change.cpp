@@ -15,17 +15,20 @@ SP_PROPCHANGE_PARAMS PropertyChange(DWORD stateChange, DWORD scope) {
 }
 
 int32_t ChangeDevices(int32_t count, const char* const* patterns, DWORD stateChange,
-                      const char* doneText) {
-  DeviceStateChangeContext context{0, stateChange, 0, doneText, "Reboot", "Fail"};
+                      const char* doneText, DeviceStateChangeContext* outcome) {
+  DeviceStateChangeContext context{0, stateChange, 0, doneText, "Reboot", "Fail", 0};
   CDeviceControl control;
-  return control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, count, patterns, ApplyStateChange,
-                                       &context);
+  const int32_t result = control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, count, patterns,
+                                                       ApplyStateChange, &context);
+  if (outcome != nullptr) *outcome = context;
+  return result;
 }
 
 }  // namespace
 
 int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* context) {
   auto* change = static_cast<DeviceStateChangeContext*>(context);
+  ++change->devicesSelected;
 
   // Enabling also clears a global disable; neither step's outcome decides anything.
   if (change->stateChange == DICS_ENABLE) {
@@ -54,10 +57,12 @@ int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void*
   return 0;
 }
 
-int32_t CDeviceControl::EnableDevices(int32_t count, const char* const* patterns) {
-  return ChangeDevices(count, patterns, DICS_ENABLE, "Enabled");
+int32_t CDeviceControl::EnableDevices(int32_t count, const char* const* patterns,
+                                     DeviceStateChangeContext* outcome) {
+  return ChangeDevices(count, patterns, DICS_ENABLE, "Enabled", outcome);
 }
 
-int32_t CDeviceControl::DisableDevices(int32_t count, const char* const* patterns) {
-  return ChangeDevices(count, patterns, DICS_DISABLE, "Disabled");
+int32_t CDeviceControl::DisableDevices(int32_t count, const char* const* patterns,
+                                      DeviceStateChangeContext* outcome) {
+  return ChangeDevices(count, patterns, DICS_DISABLE, "Disabled", outcome);
 }

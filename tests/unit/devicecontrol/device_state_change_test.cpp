@@ -138,19 +138,20 @@ TEST_F(DeviceStateChange, OneLinePerDeviceWithTheWordOfItsOutcome) {
   EXPECT_TRUE(sim::FindDevice(ids[4])->enabledConfig);
 }
 
-TEST_F(DeviceStateChange, ContextCountsChangedDevicesAndRestarts) {
+TEST_F(DeviceStateChange, OutcomeCountsSelectedAndChangedDevicesAndRestarts) {
   sim::Reset();
   sim::AddDevice("ROOT\\A\\0", sim::kSystemClass, {"ROOT\\X"});
   sim::AddDevice("ROOT\\B\\0", sim::kSystemClass, {"ROOT\\X"}).propChange = sim::PropChange::NeedsRestart;
   sim::AddDevice("ROOT\\C\\0", sim::kSystemClass, {"ROOT\\X"}).propChange = sim::PropChange::FailClassInstaller;
-  DeviceStateChangeContext context{0, DICS_DISABLE, 0, "Disabled", "Reboot", "Fail"};
+  DeviceStateChangeContext outcome{};
   const char* patterns[] = {"ROOT\\X"};
   sim::StdoutCapture capture;
-  EXPECT_EQ(CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, patterns, ApplyStateChange, &context),
-            Success);
+  EXPECT_EQ(CDeviceControl().DisableDevices(1, patterns, &outcome), Success);
   capture.Finish();
-  EXPECT_EQ(context.devicesChanged, 2u);
-  EXPECT_EQ(context.restartRequired, 1u);
+  EXPECT_EQ(outcome.devicesSelected, 3u);
+  EXPECT_EQ(outcome.devicesChanged, 2u);
+  EXPECT_EQ(outcome.restartRequired, 1u);
+  EXPECT_STREQ(outcome.doneText, "Disabled");
 }
 
 TEST_F(DeviceStateChange, AbsentDevicesAreUntouchedUnlessNamedLiterally) {
