@@ -114,11 +114,7 @@ void ApplyDriverMode(int mode) {
   }
 }
 
+// Built without exceptions: nothing can unwind into the platform's dialog manager.
 INT_PTR CALLBACK DriverControlDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  // Nothing may unwind into the platform's dialog manager.
-  try {
-    return Dispatch(dialog, message, wParam);
-  } catch (...) {
-    return FALSE;
-  }
+  return Dispatch(dialog, message, wParam);
 }

@@ -13,8 +13,6 @@ namespace {
 constexpr DWORD kFirstPropertyRead = 8192;
 // Two NULs after whatever the service stored, so the list is always closed.
 constexpr DWORD kTerminatorRoom = 2;
-// Device instance IDs, terminator included.
-constexpr ULONG kInstanceIdChars = 200;
 
 struct FreeDeleter {
   void operator()(void* p) const noexcept { std::free(p); }
@@ -135,12 +133,12 @@ int32_t CDeviceControl::ForEachMatchingDevice(const char* machineName, DWORD fla
       for (int32_t i = 0; i < parsed && !selected; ++i) {
         const DevicePattern& p = table.get()[i];
         if (p.isInstanceIdPattern) {
-          char id[kInstanceIdChars];
-          if (platform::CM_Get_Device_ID_ExA(element.DevInst, id, kInstanceIdChars, 0,
+          char id[kInstanceIdSize];
+          if (platform::CM_Get_Device_ID_ExA(element.DevInst, id, kInstanceIdSize, 0,
                                              detail.RemoteMachineHandle) != CR_SUCCESS) {
             id[0] = '\0';
           }
-          id[kInstanceIdChars - 1] = '\0';
+          id[kInstanceIdSize - 1] = '\0';
           selected = MatchIdPattern(id, p);
         } else {
           IdList hardwareIds = ReadDeviceIdList(set.get(), &element, SPDRP_HARDWAREID);

@@ -67,10 +67,21 @@ struct DeviceStateChangeContext {
   uint32_t devicesSelected;  // every device the walk handed over, whatever came of it
 };
 
+// A fresh context for DICS_ENABLE or DICS_DISABLE, with the status words.
+DeviceStateChangeContext MakeStateChangeContext(DWORD stateChange);
+
 // The DeviceCallback of EnableDevices and DisableDevices; always returns 0.
 int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t index, void* context);
+
+// Device instance IDs, terminator included.
+constexpr ULONG kInstanceIdSize = 200;
+
+// The device's instance ID; false (and an empty text) when it cannot be read.
+bool ReadInstanceId(HDEVINFO set, PSP_DEVINFO_DATA element, char (&id)[kInstanceIdSize]);
 
 // Writes "<instance ID padded to 60>: <word>\n" (or "<ID>\n" without a word)
 // to standard output; "?" stands for an ID that cannot be read, and the
 // result is then false.
 bool PrintDeviceStatus(HDEVINFO set, PSP_DEVINFO_DATA element, const char* word);
+// The same line for a device known by its instance ID.
+void PrintStatusLine(const char* id, const char* word);

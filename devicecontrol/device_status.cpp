@@ -2,25 +2,31 @@
 #include <cstdio>
 
 #include "device_control.h"
+#include "status_line.h"
 
-bool PrintDeviceStatus(HDEVINFO set, PSP_DEVINFO_DATA element, const char* word) {
-  char id[200];
-  bool known = false;
+void PrintStatusLine(const char* id, const char* word) {
+  char line[kStatusLineSize];
+  if (FormatStatusLine(line, sizeof line, id, word) != 0) std::fputs(line, stdout);
+  // Lines reach a redirected output at once, even if the session ends next.
+  std::fflush(stdout);
+}
+
+bool ReadInstanceId(HDEVINFO set, PSP_DEVINFO_DATA element, char (&id)[kInstanceIdSize]) {
   SP_DEVINFO_LIST_DETAIL_DATA_A detail{};
   detail.cbSize = sizeof(detail);
   if (platform::SetupDiGetDeviceInfoListDetailA(set, &detail) &&
-      platform::CM_Get_Device_ID_ExA(element->DevInst, id, sizeof id, 0, detail.RemoteMachineHandle) ==
+      platform::CM_Get_Device_ID_ExA(element->DevInst, id, kInstanceIdSize, 0, detail.RemoteMachineHandle) ==
           CR_SUCCESS) {
-    id[sizeof id - 1] = '\0';
-    known = true;
+    id[kInstanceIdSize - 1] = '\0';
+    return true;
   }
-  const char* shown = known ? id : "?";
-  if (word != nullptr) {
-    std::printf("%-60s: %s\n", shown, word);
-  } else {
-    std::printf("%s\n", shown);
-  }
-  // Lines reach a redirected output at once, even if the session ends next.
-  std::fflush(stdout);
+  id[0] = '\0';
+  return false;
+}
+
+bool PrintDeviceStatus(HDEVINFO set, PSP_DEVINFO_DATA element, const char* word) {
+  char id[kInstanceIdSize];
+  const bool known = ReadInstanceId(set, element, id);
+  PrintStatusLine(known ? id : "?", word);
   return known;
 }

@@ -22,11 +22,17 @@ bool MultiSzHasEntry(const char* list, std::size_t size, const char* id) {
   return false;
 }
 
-std::string JoinInfPath(const char* dir, const char* name) {
-  std::string path(dir != nullptr ? dir : "");
-  path += '\\';
-  path += name != nullptr ? name : "";
-  return path;
+bool JoinInfPath(const char* dir, const char* name, char* out, std::size_t capacity) {
+  if (out == nullptr || capacity == 0) return false;
+  const std::size_t dirLength = dir != nullptr ? std::strlen(dir) : 0;
+  const std::size_t nameLength = name != nullptr ? std::strlen(name) : 0;
+  out[0] = '\0';
+  if (dirLength >= capacity || nameLength >= capacity - dirLength - 1) return false;
+  std::memcpy(out, dir, dirLength);
+  out[dirLength] = '\\';
+  std::memcpy(out + dirLength + 1, name, nameLength);
+  out[dirLength + 1 + nameLength] = '\0';
+  return true;
 }
 
 }  // namespace tambrel

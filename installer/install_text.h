@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <string>
 
 namespace tambrel {
 
@@ -18,9 +17,14 @@ std::size_t BoundedLength(const char* text, std::size_t limit);
 // matches.
 bool MultiSzHasEntry(const char* list, std::size_t size, const char* id);
 
+// Room for the INF's full path: two texts of up to 199 characters, the
+// backslash between them and the terminator.
+constexpr std::size_t kInfPathSize = 199 + 1 + 199 + 1;
+
 // The INF's full path: dir, one backslash, name, taken as they are (no
-// trimming). May throw std::bad_alloc.
-std::string JoinInfPath(const char* dir, const char* name);
+// trimming), into `out` of `capacity` bytes. False, with `out` empty, when it
+// does not fit.
+bool JoinInfPath(const char* dir, const char* name, char* out, std::size_t capacity);
 
 // Whether `part` occurs in `text` as a run of code units (case significant).
 // An empty `part` occurs in every text. Unit is the platform's UTF-16 code

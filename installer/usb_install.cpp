@@ -2,11 +2,10 @@
 
 #include <setupapi.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
-#include "install_text.h"
 #include "platform/unique_handle.h"
 
 platform::UpdateDriverForPlugAndPlayDevicesA_t g_pfnUpdateDriver = nullptr;
@@ -18,6 +17,10 @@ const GUID kMediaClassGuid = {0x4d36e96c, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x0
 // From regstr.h and newdev.h, which bring nothing else we need.
 constexpr DWORD kConfigFlagReinstall = 0x20;  // CONFIGFLAG_REINSTALL
 constexpr DWORD kInstallFlagForce = 0x1;      // INSTALLFLAG_FORCE
+
+struct FreeDeleter {
+  void operator()(void* p) const noexcept { std::free(p); }
+};
 
 // Copies at most size-1 characters and always terminates; the field was
 // zeroed before.
@@ -43,7 +46,10 @@ CUsbInstall::~CUsbInstall() {
   if (m_hNewDev != nullptr) platform::FreeLibrary(m_hNewDev);
 }
 
-std::string CUsbInstall::FullInfPath() const { return tambrel::JoinInfPath(m_szInfDir, m_szInfName); }
+// Both fields hold at most 199 characters, so the path always fits.
+void CUsbInstall::FullInfPath(char (&path)[tambrel::kInfPathSize]) const {
+  tambrel::JoinInfPath(m_szInfDir, m_szInfName, path, sizeof path);
+}
 
 bool CUsbInstall::Install(const char* infDir, const char* infName, const char* hardwareId) {
   std::memset(m_szInfName, 0, sizeof m_szInfName);
@@ -55,20 +61,36 @@ bool CUsbInstall::Install(const char* infDir, const char* infName, const char* h
 
   CopyOemInf();  // an already present package is no reason to stop
   const bool updated = UpdateDriver();
+  // The update decides the result, so its error is the one the caller sees;
+  // the marking after it must not replace it.
+  const DWORD error = updated ? ERROR_SUCCESS : ::GetLastError();
   MarkForReinstall();
+  ::SetLastError(error);
   return updated;
 }
 
 bool CUsbInstall::CopyOemInf() {
-  const std::string path = FullInfPath();
-  return platform::SetupCopyOEMInfA(path.c_str(), nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr) == TRUE;
+  char path[tambrel::kInfPathSize];
+  FullInfPath(path);
+  return platform::SetupCopyOEMInfA(path, nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr) == TRUE;
 }
 
 bool CUsbInstall::UpdateDriver() {
-  if (g_pfnUpdateDriver == nullptr) return false;
-  const std::string path = FullInfPath();
-  const BOOL result = g_pfnUpdateDriver(nullptr, m_szHardwareId, path.c_str(), kInstallFlagForce, nullptr);
-  return (static_cast<DWORD>(result) & 0xFF) != 0;
+  if (g_pfnUpdateDriver == nullptr) {
+    // What the loader says for a missing library or function.
+    ::SetLastError(m_hNewDev == nullptr ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  char path[tambrel::kInfPathSize];
+  FullInfPath(path);
+  ::SetLastError(ERROR_SUCCESS);  // so that a stale error from before is never reported as the update's
+  const BOOL result = g_pfnUpdateDriver(nullptr, m_szHardwareId, path, kInstallFlagForce, nullptr);
+  if ((static_cast<DWORD>(result) & 0xFF) == 0) {
+    // A failure that names no error still must not pass for success.
+    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_GEN_FAILURE);
+    return false;
+  }
+  return true;
 }
 
 void CUsbInstall::MarkForReinstall() {
@@ -82,7 +104,7 @@ void CUsbInstall::MarkForReinstall() {
     platform::SetupDiGetDeviceRegistryPropertyA(set.get(), &element, SPDRP_HARDWAREID, nullptr, nullptr, 0,
                                                 &required);
     if (required == 0) continue;
-    std::unique_ptr<BYTE[]> ids(new (std::nothrow) BYTE[required]);
+    std::unique_ptr<BYTE, FreeDeleter> ids(static_cast<BYTE*>(std::malloc(required)));
     if (!ids) continue;
     if (!platform::SetupDiGetDeviceRegistryPropertyA(set.get(), &element, SPDRP_HARDWAREID, nullptr, ids.get(),
                                                      required, nullptr)) {

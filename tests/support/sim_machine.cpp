@@ -1,11 +1,15 @@
 // The simulated machine's realisation of the platform boundary.
 #include "sim_machine.h"
 
+#include "capture_stdout.h"
+#include "helper_requests.h"
+#include "platform/device_helper.h"
 #include "platform/device_setup.h"
 #include "platform/session.h"
 #include "platform/wave_devices.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -29,6 +33,14 @@ struct DeviceSet {
 
 Machine g_machine;
 std::vector<std::unique_ptr<DeviceSet>> g_sets;
+bool g_inHelper = false;  // the device helper's 64-bit process is running
+
+// What a 32-bit process on 64-bit Windows is refused.
+bool RefusedInWow64() {
+  if (!g_machine.wow64 || g_inHelper) return false;
+  SetLastError(ERROR_IN_WOW64);
+  return true;
+}
 
 int g_newDevToken;  // its address is the simulated library's handle
 HMODULE NewDevHandle() { return reinterpret_cast<HMODULE>(&g_newDevToken); }
@@ -116,6 +128,8 @@ BOOL WINAPI SimUpdateDriver(HWND, LPCSTR hardwareId, LPCSTR fullInfPath, DWORD f
   Log("UpdateDriverForPlugAndPlayDevicesA", hardwareId ? hardwareId : "", flags);
   g_machine.driverUpdates.push_back(
       UpdateDriverCall{hardwareId ? hardwareId : "", fullInfPath ? fullInfPath : "", flags, reboot != nullptr});
+  if (RefusedInWow64()) return FALSE;
+  if (!g_machine.updateResult) SetLastError(g_machine.updateError);
   return g_machine.updateResult;
 }
 
@@ -125,6 +139,7 @@ Machine& machine() { return g_machine; }
 
 void Reset() {
   g_sets.clear();
+  g_inHelper = false;
   g_machine = Machine{};
   g_machine.classes = {
       {"MEDIA", kMediaClass}, {"USB", kUsbClass}, {"HIDClass", kHidClass}, {"System", kSystemClass}};
@@ -427,6 +442,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
   }
   const auto& p = it->second;
   Log("SetupDiCallClassInstaller", d.instanceId, p.StateChange, p.Scope);
+  if (sim::RefusedInWow64()) return FALSE;
   if (d.propChange == sim::PropChange::FailClassInstaller) {
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
@@ -519,6 +535,54 @@ MMRESULT waveInGetDevCapsA(UINT_PTR uDeviceID, LPWAVEINCAPSA pwic, UINT cbwic) {
 MMRESULT waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc) {
   Log("waveOutGetDevCapsA", "", static_cast<DWORD>(uDeviceID));
   return FillCaps(g_machine.waveOut, uDeviceID, pwoc, cbwoc);
+}
+
+BOOL IsWow64Process(HANDLE, PBOOL Wow64Process) {
+  *Wow64Process = g_machine.wow64 && !sim::g_inHelper;
+  return TRUE;
+}
+
+// The helper runs on this machine, as the 64-bit process it would be.
+BOOL RunDeviceHelper(const char* request, size_t requestSize, DeviceHelperRun* run) {
+  Log("RunDeviceHelper");
+  g_machine.helperRequests.emplace_back(request, requestSize);
+  *run = DeviceHelperRun{};
+  if (g_machine.helperRun == sim::HelperRun::CannotWrite || g_machine.helperRun == sim::HelperRun::CannotStart) {
+    SetLastError(g_machine.helperRun == sim::HelperRun::CannotWrite ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  std::string output;
+  {
+    sim::StdoutCapture capture;
+    sim::g_inHelper = true;
+    run->exitCode = HandleHelperRequest(request, requestSize);
+    sim::g_inHelper = false;
+    output = capture.Finish();
+  }
+  switch (g_machine.helperRun) {
+    case sim::HelperRun::Crashes:
+      output = output.substr(0, output.find('\n') + 1);
+      run->exitCode = 0xC0000005;  // STATUS_ACCESS_VIOLATION
+      break;
+    case sim::HelperRun::AnswersGarbage:
+      output = "\x7f\x01 not an answer\n";
+      run->exitCode = 0;
+      break;
+    case sim::HelperRun::ExitsStillActive:
+      run->exitCode = STILL_ACTIVE;
+      break;
+    default:
+      break;
+  }
+  run->output = static_cast<char*>(std::malloc(output.size() + 1));
+  std::memcpy(run->output, output.data(), output.size());
+  run->outputSize = output.size();
+  return TRUE;
+}
+
+void FreeDeviceHelperRun(DeviceHelperRun* run) {
+  std::free(run->output);
+  *run = DeviceHelperRun{};
 }
 
 BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason) {

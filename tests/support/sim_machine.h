@@ -71,6 +71,16 @@ struct CopyOemInfCall {
   bool destinationGiven = false;
 };
 
+// How a run of the 64-bit device helper goes.
+enum class HelperRun {
+  Answers,       // it carries out the request on this machine and answers
+  CannotWrite,   // writing it out fails (ERROR_DISK_FULL)
+  CannotStart,   // starting it fails (ERROR_ACCESS_DENIED)
+  Crashes,       // it carries out the request, but dies after its first line
+  AnswersGarbage,  // it ends with code 0 and writes nonsense
+  ExitsStillActive,  // it answers in full, then exits with 259 (STILL_ACTIVE)
+};
+
 struct Machine {
   std::vector<Device> devices;
   std::vector<SetupClass> classes;
@@ -92,6 +102,13 @@ struct Machine {
   // Wave devices, by product name, identifiers from 0.
   std::vector<std::string> waveIn;
   std::vector<std::string> waveOut;
+
+  // A 32-bit process on 64-bit Windows: state changes and driver updates
+  // fail with ERROR_IN_WOW64, except inside the device helper.
+  bool wow64 = false;
+  DWORD updateError = ERROR_GEN_FAILURE;  // the update's error when updateResult is FALSE
+  HelperRun helperRun = HelperRun::Answers;
+  std::vector<std::string> helperRequests;  // what each helper run was given
 
   // Session end requests (flags, reason).
   std::vector<std::pair<UINT, DWORD>> exitRequests;

@@ -84,10 +84,17 @@ TEST(JoinInfPathTest, PutsOneBackslashBetweenAndTrimsNothing) {
       {" C:\\a b ", " x.inf ", " C:\\a b \\ x.inf "},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.expected, JoinInfPath(c.dir, c.name));
+    char path[tambrel::kInfPathSize];
+    EXPECT_TRUE(JoinInfPath(c.dir, c.name, path, sizeof path));
+    EXPECT_STREQ(c.expected, path);
   }
+  // The longest texts fill the buffer exactly; one byte less does not fit.
   const std::string longest(199, 'x');
-  EXPECT_EQ(399u, JoinInfPath(longest.c_str(), longest.c_str()).size());
+  ExactBlock exact(std::string(tambrel::kInfPathSize, '?'));
+  EXPECT_TRUE(JoinInfPath(longest.c_str(), longest.c_str(), exact.data.get(), tambrel::kInfPathSize));
+  EXPECT_EQ(399u, std::strlen(exact.data.get()));
+  EXPECT_FALSE(JoinInfPath(longest.c_str(), longest.c_str(), exact.data.get(), tambrel::kInfPathSize - 1));
+  EXPECT_STREQ("", exact.data.get());
 }
 
 TEST(ContainsRunTest, FindsCodeUnitRunsCaseSignificant) {

@@ -2,31 +2,14 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "capture_stdout.h"
+#include "device_control.h"
 #include "sim_machine.h"
 #include "tambrel.h"
 #include "usb_install.h"
-
-// Large allocations fail while this is set: only the INF path (two texts of
-// up to 199 characters) is that large, so it fails where the path is built.
-static std::atomic<bool> g_failLargeAllocations{false};
-
-// GCC takes the replacement pair itself for a mismatch.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  if (g_failLargeAllocations && size >= 300) throw std::bad_alloc();
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -39,7 +22,6 @@ class InstallDevTest : public ::testing::Test {
     // A global hook needs a module; the test program serves as one.
     g_hModule = ::GetModuleHandleA(nullptr);
   }
-  void TearDown() override { g_failLargeAllocations = false; }
 
   static unsigned char Install(const char* dir = "C:\\drivers", const char* name = "norza.inf",
                                const char* hwid = kId, int button = 1) {
@@ -267,16 +249,111 @@ TEST_F(InstallDevTest, RejectsMissingAndOverlongTextsBeforeDoingAnything) {
   }
 }
 
-TEST_F(InstallDevTest, AllocationFailureReturnsFalseAndReleasesEverything) {
-  const std::string dir(199, 'd');
-  g_failLargeAllocations = true;
-  EXPECT_EQ(0, Install(dir.c_str(), dir.c_str()));
-  g_failLargeAllocations = false;
-  EXPECT_EQ(1, sim::machine().newDevLoads);
-  EXPECT_EQ(1, sim::machine().newDevFrees);
-  EXPECT_TRUE(sim::machine().copiedInfs.empty());
-  EXPECT_EQ(0, sim::machine().openSets);
-  EXPECT_FALSE(g_buttonArmed);
+// The caller learns why from the thread's last error: that of the step that
+// decided the result, whatever ran after it (a media device without flags
+// makes the marking fail a read of its own).
+TEST_F(InstallDevTest, LeavesTheErrorOfTheDecidingStep) {
+  struct Case {
+    const char* what;
+    void (*describe)(sim::Machine&);
+    const char* dir;
+    unsigned char result;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"done", [](sim::Machine&) {}, "C:\\d", 1, ERROR_SUCCESS},
+      {"copy fails, which is ignored", [](sim::Machine& m) { m.copyOemInfResult = FALSE; }, "C:\\d", 1,
+       ERROR_SUCCESS},
+      {"update fails", [](sim::Machine& m) { m.updateResult = FALSE, m.updateError = ERROR_NO_SUCH_DEVINST; },
+       "C:\\d", 0, static_cast<DWORD>(ERROR_NO_SUCH_DEVINST)},
+      {"no update function", [](sim::Machine& m) { m.updateFunctionPresent = false; }, "C:\\d", 0,
+       ERROR_PROC_NOT_FOUND},
+      {"no newdev.dll", [](sim::Machine& m) { m.newDevPresent = false; }, "C:\\d", 0, ERROR_MOD_NOT_FOUND},
+      {"refused arguments", [](sim::Machine&) {}, nullptr, 0, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Reset();
+    sim::AddDevice("MEDIA\\NOFLAGS", sim::kMediaClass, {kId});
+    c.describe(sim::machine());
+    ::SetLastError(0xDEAD);
+    EXPECT_EQ(c.result, Install(c.dir));
+    EXPECT_EQ(c.error, ::GetLastError());
+  }
+}
+
+// A 32-bit process on 64-bit Windows may not update drivers or change device
+// states: in this process both are refused, through the helper both work.
+TEST_F(InstallDevTest, On64BitWindowsTheHelperDoesWhatThisProcessMayNot) {
+  const char* const wdm[] = {"@USB\\VID_7E51&PID_0002&MI_00\\*", "@USB\\VID_7E51&PID_0002&MI_03\\*"};
+  sim::machine().wow64 = true;
+  sim::AddDevice("USB\\VID_7E51&PID_0002&MI_00\\1", sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_00"});
+  sim::AddDevice("USB\\VID_7E51&PID_0002&MI_03\\1", sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_03"});
+
+  DeviceStateChangeContext inProcess = MakeStateChangeContext(DICS_DISABLE);
+  sim::StdoutCapture capture;
+  CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, wdm, ApplyStateChange, &inProcess);
+  EXPECT_EQ(0u, inProcess.devicesChanged);
+  EXPECT_EQ(2u, inProcess.devicesSelected);
+  {
+    CUsbInstall install;
+    EXPECT_FALSE(install.Install("C:\\d", "n.inf", kId));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IN_WOW64), ::GetLastError());
+  }
+
+  DeviceStateChangeContext throughHelper{};
+  CDeviceControl().DisableDevices(2, wdm, &throughHelper);
+  EXPECT_EQ(2u, throughHelper.devicesChanged);
+  EXPECT_FALSE(sim::machine().devices[0].enabledConfig || sim::machine().devices[1].enabledConfig);
+  EXPECT_EQ(1, Install());
+  EXPECT_EQ(2u, sim::machine().helperRequests.size()) << "one run for the batch, one for the installation";
+  capture.Finish();
+}
+
+// Whatever goes wrong with the helper is a failure, with a reason, for the
+// installation and for every device it was to change; never a success that
+// did not happen.
+TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
+  using sim::HelperRun;
+  struct Case {
+    const char* what;
+    HelperRun run;
+    BOOL update;
+    unsigned char result;
+    DWORD error;
+    const char* word;
+  };
+  const Case cases[] = {
+      {"answers", HelperRun::Answers, TRUE, 1, ERROR_SUCCESS, "Disabled"},
+      {"answers a failed update", HelperRun::Answers, FALSE, 0, static_cast<DWORD>(ERROR_NO_SUCH_DEVINST),
+       "Disabled"},
+      {"crashes after its first line", HelperRun::Crashes, TRUE, 0, ERROR_PROCESS_ABORTED, "Fail"},
+      {"answers garbage", HelperRun::AnswersGarbage, TRUE, 0, ERROR_INVALID_DATA, "Fail"},
+      {"exits with 259", HelperRun::ExitsStillActive, TRUE, 0, ERROR_PROCESS_ABORTED, "Fail"},
+      {"cannot be written", HelperRun::CannotWrite, TRUE, 0, ERROR_DISK_FULL, "Fail"},
+      {"cannot start", HelperRun::CannotStart, TRUE, 0, ERROR_ACCESS_DENIED, "Fail"},
+  };
+  const char* const asio[] = {"@USB\\VID_7E51&PID_0002&MI_08\\*"};
+  const std::string id = "USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Reset();
+    auto& m = sim::machine();
+    m.wow64 = true;
+    m.helperRun = c.run;
+    m.updateResult = c.update;
+    m.updateError = ERROR_NO_SUCH_DEVINST;
+    sim::AddDevice(id, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_08"});
+
+    ::SetLastError(0xDEAD);
+    EXPECT_EQ(c.result, Install());
+    EXPECT_EQ(c.error, ::GetLastError());
+
+    sim::StdoutCapture capture;
+    CDeviceControl().DisableDevices(1, asio);
+    EXPECT_EQ(id + std::string(60 - id.size(), ' ') + ": " + c.word + "\n", capture.Finish());
+    EXPECT_EQ(0, m.openSets);
+  }
 }
 
 TEST(CloseZDLWindowTest, IsTrueAndTouchesNothing) {

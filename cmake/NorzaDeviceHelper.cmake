@@ -1,0 +1,49 @@
+# On 64-bit Windows a 32-bit process may not change device states or update
+# drivers, so the 32-bit kelvane.exe and tambrel.dll carry a 64-bit helper as
+# a resource and start it there. The 32-bit build makes the helper with the
+# x86_64 toolchain in a sub-build of this same source tree.
+#
+# norza_embed_device_helper(<target>) puts the helper into <target>'s
+# resources; in every other build it does nothing (a 64-bit program makes its
+# device calls itself).
+
+set(NORZA_EMBED_DEVICE_HELPER OFF)
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT NORZA_HELPER_ONLY)
+  set(NORZA_EMBED_DEVICE_HELPER ON)
+endif()
+
+if(NORZA_EMBED_DEVICE_HELPER)
+  include(ExternalProject)
+  set(NORZA_HELPER_BUILD_DIR ${CMAKE_BINARY_DIR}/device-helper-x64)
+  set(NORZA_DEVICE_HELPER_EXE ${NORZA_HELPER_BUILD_DIR}/devicehelper/norza-device-helper.exe)
+  # A 64-bit class installer that the tests have the helper load.
+  set(NORZA_TEST_CLASS_INSTALLER_X64
+      ${NORZA_HELPER_BUILD_DIR}/tests/e2e/installer/class_installer/norza_test_class_installer.dll)
+  ExternalProject_Add(device_helper_x64
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${NORZA_HELPER_BUILD_DIR}
+    CMAKE_GENERATOR ${CMAKE_GENERATOR}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-x86_64.cmake
+      -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -DNORZA_HELPER_ONLY=ON
+      -DNORZA_WERROR=${NORZA_WERROR}
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR>
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${NORZA_DEVICE_HELPER_EXE} ${NORZA_TEST_CLASS_INSTALLER_X64})
+
+  file(WRITE ${CMAKE_BINARY_DIR}/generated/device_helper.rc
+    "// Generated: the 64-bit device helper, carried as a resource.\n"
+    "NORZA_DEVICE_HELPER RCDATA \"${NORZA_DEVICE_HELPER_EXE}\"\n")
+endif()
+
+function(norza_embed_device_helper target)
+  if(NOT NORZA_EMBED_DEVICE_HELPER)
+    return()
+  endif()
+  set(rc ${CMAKE_BINARY_DIR}/generated/device_helper.rc)
+  target_sources(${target} PRIVATE ${rc})
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${NORZA_DEVICE_HELPER_EXE})
+  add_dependencies(${target} device_helper_x64)
+endfunction()

@@ -1,0 +1,73 @@
+// The CBT hook that answers confirmation windows while an installation runs.
+#include <windows.h>
+
+#include <atomic>
+
+#include "usb_install.h"
+
+int g_nButtonId = 0;
+std::atomic<bool> g_buttonArmed{false};
+
+namespace {
+
+// The windows whose button is being pressed right now. The press focuses the
+// button, which activates its window again before the press is through: that
+// is not a new window to confirm, and pressing it again would recurse click
+// within click. Any other window activated meanwhile (a second confirmation
+// that the press opens) is pressed in its turn. The table also bounds how
+// deep presses can nest.
+constexpr int kMaxNestedPresses = 16;
+std::atomic<HWND> g_beingPressed[kMaxNestedPresses];
+
+bool BeingPressed(HWND window) {
+  for (const auto& slot : g_beingPressed) {
+    if (slot.load() == window) return true;
+  }
+  return false;
+}
+
+// Holds a slot for `window` during one press; empty when the table is full.
+class PressSlot {
+ public:
+  explicit PressSlot(HWND window) noexcept {
+    for (auto& slot : g_beingPressed) {
+      HWND expected = nullptr;
+      if (slot.compare_exchange_strong(expected, window)) {
+        slot_ = &slot;
+        return;
+      }
+    }
+  }
+  ~PressSlot() {
+    if (slot_ != nullptr) slot_->store(nullptr);
+  }
+  PressSlot(const PressSlot&) = delete;
+  PressSlot& operator=(const PressSlot&) = delete;
+  explicit operator bool() const noexcept { return slot_ != nullptr; }
+
+ private:
+  std::atomic<HWND>* slot_ = nullptr;
+};
+
+// On 64-bit Windows a hook of a 32-bit process is also called, on the
+// installing thread, for windows of 64-bit programs: those are the user's.
+bool IsOwnWindow(HWND window) {
+  DWORD process = 0;
+  return ::GetWindowThreadProcessId(window, &process) != 0 && process == ::GetCurrentProcessId();
+}
+
+}  // namespace
+
+LRESULT CALLBACK CbtHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
+  if (nCode == HCBT_ACTIVATE && g_buttonArmed) {
+    HWND window = reinterpret_cast<HWND>(wParam);
+    if (IsOwnWindow(window) && !BeingPressed(window)) {
+      HWND button = ::GetDlgItem(window, g_nButtonId);
+      if (button != nullptr) {
+        PressSlot pressing(window);
+        if (pressing) ::SendMessageA(button, BM_CLICK, 0, 0);
+      }
+    }
+  }
+  return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
