@@ -19,21 +19,49 @@ if(WIN32)
   set(CMAKE_CROSSCOMPILING_EMULATOR
       "${NORZA_WINE_RUN};--prefix;${NORZA_WINE_PREFIX};--arch;${NORZA_WINE_ARCH}"
       CACHE STRING "Runs Windows test programs under Wine" FORCE)
+  # The users' Windows is 64-bit: the 32-bit build's end-to-end tests run
+  # again in a 64-bit prefix, where the programs are 32-bit processes on
+  # 64-bit Windows. Those tests are named <test>.wow64.
+  if(NORZA_WINE_ARCH STREQUAL "win32")
+    set(NORZA_WINE_PREFIX64 "${CMAKE_BINARY_DIR}/wineprefix64")
+  endif()
 endif()
 
-set(_norza_fixture_added OFF)
+# wine-session-start/-stop for the prefix of `arch` (fixture `fixture`).
 function(_norza_wine_fixture)
-  get_property(done GLOBAL PROPERTY NORZA_WINE_FIXTURE)
+  cmake_parse_arguments(F "" "PREFIX;ARCH;FIXTURE;SUFFIX;LABELS" "" ${ARGN})
+  if(NOT F_PREFIX)
+    set(F_PREFIX ${NORZA_WINE_PREFIX})
+    set(F_ARCH ${NORZA_WINE_ARCH})
+    set(F_FIXTURE wine)
+    set(F_LABELS "unit;e2e")
+  endif()
+  get_property(done GLOBAL PROPERTY NORZA_WINE_FIXTURE_${F_FIXTURE})
   if(done)
     return()
   endif()
-  set_property(GLOBAL PROPERTY NORZA_WINE_FIXTURE ON)
-  add_test(NAME wine-session-start
-           COMMAND ${NORZA_WINE_RUN} --prefix ${NORZA_WINE_PREFIX} --arch ${NORZA_WINE_ARCH} --start)
-  add_test(NAME wine-session-stop
-           COMMAND ${NORZA_WINE_RUN} --prefix ${NORZA_WINE_PREFIX} --arch ${NORZA_WINE_ARCH} --stop)
-  set_tests_properties(wine-session-start PROPERTIES FIXTURES_SETUP wine LABELS "unit;e2e")
-  set_tests_properties(wine-session-stop PROPERTIES FIXTURES_CLEANUP wine LABELS "unit;e2e")
+  set_property(GLOBAL PROPERTY NORZA_WINE_FIXTURE_${F_FIXTURE} ON)
+  add_test(NAME wine-session-start${F_SUFFIX}
+           COMMAND ${NORZA_WINE_RUN} --prefix ${F_PREFIX} --arch ${F_ARCH} --start)
+  add_test(NAME wine-session-stop${F_SUFFIX}
+           COMMAND ${NORZA_WINE_RUN} --prefix ${F_PREFIX} --arch ${F_ARCH} --stop)
+  set_tests_properties(wine-session-start${F_SUFFIX} PROPERTIES FIXTURES_SETUP ${F_FIXTURE} LABELS "${F_LABELS}")
+  set_tests_properties(wine-session-stop${F_SUFFIX} PROPERTIES FIXTURES_CLEANUP ${F_FIXTURE} LABELS "${F_LABELS}")
+endfunction()
+
+# For an e2e test of the 32-bit build: the same test in the 64-bit prefix.
+function(_norza_wow64_twin name)
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "COMMAND;ENVIRONMENT" ${ARGN})
+  if(NOT NORZA_WINE_PREFIX64 OR NOT T_LABEL STREQUAL "e2e")
+    return()
+  endif()
+  _norza_wine_fixture(PREFIX ${NORZA_WINE_PREFIX64} ARCH win64 FIXTURE wine64 SUFFIX .wow64 LABELS "e2e;wow64")
+  add_test(NAME ${name}.wow64 COMMAND ${T_COMMAND})
+  set_tests_properties(${name}.wow64 PROPERTIES LABELS "e2e;wow64" TIMEOUT ${T_TIMEOUT}
+    FIXTURES_REQUIRED wine64 RESOURCE_LOCK wineprefix64)
+  if(T_ENVIRONMENT)
+    set_tests_properties(${name}.wow64 PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
+  endif()
 endfunction()
 
 # norza_add_test(<target> LABEL host|unit|e2e [ARGS ...] [TIMEOUT s] [SERIAL])
@@ -52,21 +80,27 @@ function(norza_add_test target)
   if(WIN32)
     _norza_wine_fixture()
     set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wineprefix)
+    _norza_wow64_twin(${T_NAME} LABEL ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+      COMMAND ${NORZA_WINE_RUN} --prefix ${NORZA_WINE_PREFIX64} --arch win64 $<TARGET_FILE:${target}> ${T_ARGS})
   endif()
 endfunction()
 
-# A test that runs a command (for scripts driving shipped binaries).
+# A test that runs a command (for scripts driving shipped binaries). WINE:
+# the command runs Windows programs (through $NORZA_WINE_RUN), so it needs the
+# Wine session, and for the 32-bit build runs in the 64-bit prefix too.
 function(norza_add_command_test name)
-  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "COMMAND" ${ARGN})
+  cmake_parse_arguments(T "WINE" "LABEL;TIMEOUT" "COMMAND" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
   add_test(NAME ${name} COMMAND ${T_COMMAND})
   set_tests_properties(${name} PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
-  if(WIN32)
+  if(WIN32 AND T_WINE)
     _norza_wine_fixture()
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wineprefix
       ENVIRONMENT "NORZA_WINE_RUN=${NORZA_WINE_RUN};NORZA_WINE_PREFIX=${NORZA_WINE_PREFIX};NORZA_WINE_ARCH=${NORZA_WINE_ARCH}")
+    _norza_wow64_twin(${name} LABEL ${T_LABEL} TIMEOUT ${T_TIMEOUT} COMMAND ${T_COMMAND}
+      ENVIRONMENT "NORZA_WINE_RUN=${NORZA_WINE_RUN};NORZA_WINE_PREFIX=${NORZA_WINE_PREFIX64};NORZA_WINE_ARCH=win64")
   endif()
 endfunction()
 

@@ -9,12 +9,15 @@ namespace {
 // KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY: the read also asks for the
 // rights to change the key.
 constexpr REGSAM kKeyAccess = 0x2001F;
+// The 32-bit registry view, where the 32-bit control panel keeps the mode:
+// the 64-bit build shares that one value (32-bit Windows ignores the flag).
+constexpr REGSAM kModeView = KEY_WOW64_32KEY;
 
 }  // namespace
 
 int ReadAudioMode() {
   platform::unique_hkey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza", 0, kKeyAccess, key.put()) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza", 0, kKeyAccess | kModeView, key.put()) !=
       ERROR_SUCCESS)
     return -1;
 
@@ -31,7 +34,9 @@ int ReadAudioMode() {
 
 bool WriteAudioMode(int mode) {
   platform::unique_hkey key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza\\", key.put()) != ERROR_SUCCESS)
+  // As RegCreateKeyA opens it, in the mode's view.
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza\\", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      MAXIMUM_ALLOWED | kModeView, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
     return false;
 
   if (mode == WDM || mode == ASIO) {

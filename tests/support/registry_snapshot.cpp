@@ -6,9 +6,13 @@ namespace regtest {
 
 namespace {
 
+// Keys in the view a 32-bit program sees, also from a 64-bit test: both
+// builds keep the mode there.
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+
 HKEY Open(HKEY root, const std::string& path, REGSAM access) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, access, &key) != ERROR_SUCCESS) return nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, access | kView, &key) != ERROR_SUCCESS) return nullptr;
   return key;
 }
 
@@ -46,19 +50,20 @@ bool KeyExists(HKEY root, const std::string& path) {
 
 void CreateKey(HKEY root, const std::string& path) {
   HKEY key = nullptr;
-  Check(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+  Check(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kView, nullptr, &key, nullptr),
         "RegCreateKeyExA");
   RegCloseKey(key);
 }
 
 void DeleteKey(HKEY root, const std::string& path) {
-  const LONG status = RegDeleteTreeA(root, path.c_str());
-  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) Check(status, "RegDeleteTreeA");
-  if (status == ERROR_SUCCESS) {
-    // RegDeleteTree empties the key; the key itself goes separately.
-    const LONG gone = RegDeleteKeyA(root, path.c_str());
-    if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) Check(gone, "RegDeleteKeyA");
-  }
+  HKEY key = Open(root, path, KEY_ALL_ACCESS);
+  if (key == nullptr) return;
+  // RegDeleteTree empties the key; the key itself goes separately.
+  const LONG status = RegDeleteTreeA(key, nullptr);
+  RegCloseKey(key);
+  Check(status, "RegDeleteTreeA");
+  const LONG gone = RegDeleteKeyExA(root, path.c_str(), kView, 0);
+  if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) Check(gone, "RegDeleteKeyExA");
 }
 
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
@@ -167,7 +172,7 @@ void KeySnapshot::Write(HKEY key, const Node& node) {
   }
   for (const auto& [name, sub] : node.subkeys) {
     HKEY child = nullptr;
-    Check(RegCreateKeyExA(key, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+    Check(RegCreateKeyExA(key, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kView, nullptr, &child, nullptr),
           "RegCreateKeyExA");
     Write(child, sub);
     RegCloseKey(child);

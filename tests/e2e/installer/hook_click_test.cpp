@@ -8,6 +8,10 @@
 // only once its hook is in place, and the windows are activated from then on:
 // the other process's before the loading may go on (the loader lock held then
 // does not stop another process), this process's own as soon as it can.
+// On 64-bit Windows the installation runs in the 64-bit device helper, and
+// newdev.dll never comes into this process: there the moment is a message
+// posted to this thread before the call, which InstallDev dispatches while it
+// waits for the helper (so this also shows that it keeps pumping messages).
 // Under Wine a thread learns of a hook installed after it last asked the
 // server only lazily, so the window thread posts itself a message first; the
 // helper process opens its window from a thread started only then.
@@ -236,6 +240,28 @@ class OtherProcess {
   bool started_ = false;
 };
 
+// What the posted message does during the call: the same as the loader
+// notification, and it may wait for this process's windows too.
+struct DuringTheCall {
+  WindowThread* windows = nullptr;
+  HANDLE otherGo = nullptr;
+  HANDLE otherDone = nullptr;
+  bool windowsDone = false;
+} g_during;
+
+LRESULT CALLBACK DuringTheCallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg != WM_APP) return ::DefWindowProcA(hwnd, msg, wParam, lParam);
+  ::SetEvent(g_during.otherGo);
+  ::WaitForSingleObject(g_during.otherDone, 10000);
+  g_during.windowsDone = g_during.windows->ActivateNow();
+  return 0;
+}
+
+bool RunsUnderWow64() {
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
 TEST(TambrelHookTest, ClicksOnlyTheCallersWindowAndOnlyDuringTheCall) {
   auto args = PlainArgs();
   ASSERT_GE(args.size(), 2u) << "usage: tambrel_e2e_test DLL CLICK_TARGET";
@@ -244,9 +270,18 @@ TEST(TambrelHookTest, ClicksOnlyTheCallersWindowAndOnlyDuringTheCall) {
   auto installDev =
       reinterpret_cast<TambrelInstallDevFn>(reinterpret_cast<void*>(::GetProcAddress(dll, "InstallDev")));
   ASSERT_NE(nullptr, installDev);
+  const bool wow64 = RunsUnderWow64();
   NewDevWatch watch;
   ASSERT_TRUE(watch.ok()) << "no loader notifications";
   ASSERT_EQ(nullptr, ::GetModuleHandleA("newdev.dll")) << "newdev.dll already loaded: its loading marks no moment";
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DuringTheCallProc;
+  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.lpszClassName = "TambrelE2eDuringTheCall";
+  ::RegisterClassA(&wc);
+  HWND messages = ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                                    nullptr);
+  ASSERT_NE(nullptr, messages);
 
   // This process's window races the rest of InstallDev once the hook is in: a
   // few attempts make a slow machine no reason to fail. A click proves the
@@ -258,16 +293,25 @@ TEST(TambrelHookTest, ClicksOnlyTheCallersWindowAndOnlyDuringTheCall) {
     WindowThread windows;
     OtherProcess other(args[1], attempt);
     ASSERT_TRUE(other.started());
-    g_onNewDevLoaded[0] = windows.trigger();
-    g_onNewDevLoaded[1] = other.go();
-    g_holdNewDevLoad = other.done();
+    if (wow64) {
+      g_during = DuringTheCall{&windows, other.go(), other.done(), false};
+      ::PostMessageA(messages, WM_APP, 0, 0);
+    } else {
+      g_onNewDevLoaded[0] = windows.trigger();
+      g_onNewDevLoaded[1] = other.go();
+      g_holdNewDevLoad = other.done();
+    }
 
     installDev(kButton, 1, "C:\\tambrel-e2e-nothing-here", "none.inf", "NORZAE2E\\HOOK_TEST_ONLY");
 
     g_onNewDevLoaded[0] = nullptr;
     g_onNewDevLoaded[1] = nullptr;
     g_holdNewDevLoad = nullptr;
-    ASSERT_TRUE(windows.WaitDone()) << "the loader never reported newdev.dll";
+    if (wow64) {
+      ASSERT_TRUE(g_during.windowsDone) << "the message posted before the call was not handled during it";
+    } else {
+      ASSERT_TRUE(windows.WaitDone()) << "the loader never reported newdev.dll";
+    }
     const auto during = windows.TakeClicks();
     for (int id : during) EXPECT_EQ(kButton, id) << "only the given button";
     clicked = clicked || !during.empty();
@@ -285,6 +329,7 @@ TEST(TambrelHookTest, ClicksOnlyTheCallersWindowAndOnlyDuringTheCall) {
   EXPECT_TRUE(clicked) << "no window activated during InstallDev had its button clicked";
   // Without this the other-process check proved nothing.
   EXPECT_TRUE(reachedOther) << "the hook never ran in the other process";
+  ::DestroyWindow(messages);
   ::FreeLibrary(dll);
 }
 

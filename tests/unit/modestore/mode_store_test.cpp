@@ -82,6 +82,14 @@ TEST_F(ModeStore, WritesWdmAndAsioAsDword) {
       EXPECT_EQ(stored->type, static_cast<DWORD>(REG_DWORD));
       EXPECT_EQ(stored->data, Dword(mode));
       EXPECT_EQ(ReadAudioMode(), mode);
+#ifdef _WIN64
+      // Kept where the 32-bit control panel keeps it, not in this build's own view.
+      HKEY native = nullptr;
+      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | KEY_WOW64_64KEY, &native) == ERROR_SUCCESS) {
+        EXPECT_NE(ERROR_SUCCESS, RegQueryValueExA(native, "AudioMode", nullptr, nullptr, nullptr, nullptr));
+        RegCloseKey(native);
+      }
+#endif
     }
   }
 }

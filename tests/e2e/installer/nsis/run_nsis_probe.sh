@@ -2,33 +2,56 @@
 # Builds the NSIS probe installer around tambrel.dll, runs it silently under
 # Wine (the environment comes from norza_add_command_test) and checks what it
 # recorded and what landed in the prefix's driver store.
-#   run_nsis_probe.sh MAKENSIS SCRIPT TAMBREL_DLL WORK_DIR
+#   run_nsis_probe.sh MAKENSIS SCRIPT TAMBREL_DLL WORK_DIR [NORZA_DEVICES CLASS_INSTALLER_X64]
+# In a 64-bit prefix, with the last two given, a device of a test class whose
+# 64-bit class installer pops up a confirmation is registered with the probe's
+# hardware ID: the installation, run by the 64-bit device helper, must press it.
 set -euo pipefail
-makensis="$1" script="$2" dll="$3" work="$4"
+makensis="$1" script="$2" dll="$3" work="$4-$NORZA_WINE_ARCH" devices_tool="${5:-}" class_installer="${6:-}"
 
 rm -rf "$work"
 mkdir -p "$work"
 marker="norza nsis probe $$"
-hwid="NORZANSIS\\VID_2F1A&PID_0107_$$"
+hwid="NORZANSIS\\VID_7E51&PID_0002_$$"
+class_guid="{7e510002-0000-4e4f-9a00-$(printf '%012x' $$)}"
 inf="$work/norza_nsis_probe.inf"
 store="$NORZA_WINE_PREFIX/drive_c/windows/inf"
+wine_run() { "$NORZA_WINE_RUN" --prefix "$NORZA_WINE_PREFIX" --arch "$NORZA_WINE_ARCH" "$@"; }
 
-printf '%s\r\n' "; $marker" '[Version]' 'Signature="$Windows NT$"' 'Class=MEDIA' \
-  'ClassGuid={4d36e96c-e325-11ce-bfc1-08002be10318}' 'Provider=%Quorvin%' 'DriverVer=01/01/2026,1.0.0.0' '' \
-  '[Manufacturer]' '%Quorvin%=Quorvin,NTx86' '' '[Quorvin.NTx86]' "%Desc%=NorzaInstall,$hwid" '' \
-  '[NorzaInstall]' '' '[Strings]' 'Quorvin="Quorvin"' 'Desc="Norza probe device"' > "$inf"
+printf '%s\r\n' "; $marker" '[Version]' 'Signature="$Windows NT$"' 'Class=NorzaProbe' \
+  "ClassGuid=$class_guid" 'Provider=%Quorvin%' 'DriverVer=01/01/2026,1.0.0.0' '' \
+  '[Manufacturer]' '%Quorvin%=Quorvin,NTx86,NTamd64' '' '[Quorvin.NTx86]' "%Desc%=NorzaInstall,$hwid" \
+  '[Quorvin.NTamd64]' "%Desc%=NorzaInstall,$hwid" '' '[NorzaInstall]' '' '[NorzaInstall.Services]' \
+  'AddService=,2' '' '[Strings]' 'Quorvin="Quorvin"' 'Desc="Norza probe device"' > "$inf"
+
+confirming=0
+if [ "$NORZA_WINE_ARCH" = win64 ] && [ -n "$class_installer" ]; then confirming=1; fi
+class_key="HKLM\\System\\CurrentControlSet\\Control\\Class\\$class_guid"
+device="ROOT\\NORZANSIS\\$$"
 
 stored_copies() { grep -l -F "$marker" "$store"/*.inf 2>/dev/null || true; }
 cleanup() {
   local f
   for f in $(stored_copies); do rm -f "$f" "${f%.inf}.pnf"; done
+  if [ $confirming -eq 1 ]; then
+    wine_run "$devices_tool" remove-one "$device" || true
+    wine_run reg delete "$class_key" /f >/dev/null 2>&1 || true
+  fi
 }
 trap cleanup EXIT
+
+if [ $confirming -eq 1 ]; then
+  cp "$class_installer" "$work/class_installer.dll"
+  installer_path="$(WINEPREFIX="$NORZA_WINE_PREFIX" winepath -w "$work/class_installer.dll" 2>/dev/null)"
+  wine_run reg add "$class_key" /v Class /t REG_SZ /d NorzaProbe /f >/dev/null
+  wine_run reg add "$class_key" /v Installer32 /t REG_SZ /d "$installer_path,ClassInstall" /f >/dev/null
+  wine_run "$devices_tool" register-one "$device" "$class_guid" "$hwid"
+fi
 
 "$makensis" -V2 -DTAMBREL_DLL="$dll" -DPROBE_INF="$inf" -DHARDWARE_ID="$hwid" \
   -DOUTFILE="$work/tambrel_probe.exe" "$script"
 
-"$NORZA_WINE_RUN" --prefix "$NORZA_WINE_PREFIX" --arch "$NORZA_WINE_ARCH" "$work/tambrel_probe.exe" /S
+wine_run "$work/tambrel_probe.exe" /S
 
 results="$work/tambrel_probe.txt"
 [ -f "$results" ] || { echo "the installer wrote no results" >&2; exit 1; }
@@ -45,9 +68,18 @@ expect close 1
 expect count_none 0
 expect count_null 0
 expect install 1        # Wine's update answers TRUE when no device has the ID
+expect install_error 0
 expect install_long 0
+expect install_long_error 87  # ERROR_INVALID_PARAMETER
 expect install_null 0
 expect done 1
 copies="$(stored_copies | wc -l)"
 if [ "$copies" -ne 1 ]; then echo "FAIL: $copies copies of the package in the driver store, expected 1" >&2; fail=1; fi
+if [ $confirming -eq 1 ]; then
+  log="$(tr -d '\r' < "$work/class_installer.dll.log" 2>/dev/null || true)"
+  echo "class installer: $(echo "$log" | tr '\n' ' ')"
+  if ! grep -qx pressed <<< "$log"; then
+    echo "FAIL: the class installer's confirmation was not pressed" >&2; fail=1
+  fi
+fi
 exit "$fail"

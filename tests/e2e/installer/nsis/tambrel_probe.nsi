@@ -26,14 +26,19 @@ Section
   System::Call '$PLUGINSDIR\tambrel.dll::GetDevicePresentCount(i 0) i .r0'
   FileWrite $9 "count_null=$0$\r$\n"
 
-  System::Call '$PLUGINSDIR\tambrel.dll::InstallDev(i 1, i 1, m "$PLUGINSDIR", m "norza_nsis_probe.inf", m "${HARDWARE_ID}") i .r0'
+  ; ?e: the thread's last error after the call, pushed on the stack.
+  System::Call '$PLUGINSDIR\tambrel.dll::InstallDev(i 1, i 1, m "$PLUGINSDIR", m "norza_nsis_probe.inf", m "${HARDWARE_ID}") i .r0 ?e'
+  Pop $1
   IntOp $0 $0 & 0xFF
   FileWrite $9 "install=$0$\r$\n"
+  FileWrite $9 "install_error=$1$\r$\n"
 
   StrCpy $1 "$PLUGINSDIR\0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789"
-  System::Call '$PLUGINSDIR\tambrel.dll::InstallDev(i 1, i 1, m r1, m "norza_nsis_probe.inf", m "${HARDWARE_ID}") i .r0'
+  System::Call '$PLUGINSDIR\tambrel.dll::InstallDev(i 1, i 1, m r1, m "norza_nsis_probe.inf", m "${HARDWARE_ID}") i .r0 ?e'
+  Pop $2
   IntOp $0 $0 & 0xFF
   FileWrite $9 "install_long=$0$\r$\n"
+  FileWrite $9 "install_long_error=$2$\r$\n"
 
   ; ?u: the last call unloads the DLL so the plug-ins folder can go.
   System::Call '$PLUGINSDIR\tambrel.dll::InstallDev(i 1, i 1, i 0, m "norza_nsis_probe.inf", m "${HARDWARE_ID}") i .r0 ?u'
