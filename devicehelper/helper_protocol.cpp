@@ -69,12 +69,14 @@ bool DecodeHex(const char* hex, std::size_t length, char (&out)[kMaxText + 1]) {
   return true;
 }
 
-// A decimal number with an optional minus sign, within [min, max].
+// A decimal number as AppendNumber writes it (a minus sign for a negative
+// one, no leading zeros), within [min, max].
 bool DecodeNumber(const char* text, std::size_t length, int64_t min, int64_t max, int64_t* value) {
   std::size_t i = 0;
   const bool negative = length > 0 && text[0] == '-';
   if (negative) ++i;
   if (i == length || length - i > 10) return false;
+  if (text[i] == '0' && (length - i > 1 || negative)) return false;
   int64_t n = 0;
   for (; i < length; ++i) {
     if (text[i] < '0' || text[i] > '9') return false;

@@ -1,0 +1,142 @@
+// The line protocol between the 32-bit programs and the 64-bit device helper.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "helper_protocol.h"
+
+namespace {
+
+using helper::Request;
+
+std::string StateRequest(uint32_t change, std::vector<const char*> ids) {
+  helper::Text text;
+  helper::WriteStateChangeRequest(text, change, ids.data(), ids.size());
+  return std::string(text.data(), text.size());
+}
+
+std::string InstallRequest(int32_t button, const char* dir, const char* name, const char* id) {
+  helper::Text text;
+  helper::WriteInstallRequest(text, button, dir, name, id);
+  return std::string(text.data(), text.size());
+}
+
+bool Parse(const std::string& text, Request& request) { return helper::ParseRequest(text.data(), text.size(), request); }
+
+TEST(HelperProtocolTest, RequestsArriveAsTheyWereWritten) {
+  const std::string longest(199, '\xE9');
+  const std::string awkward = "a\nb c\r\x01\xff";  // bytes that would end or split a line
+  Request state;
+  ASSERT_TRUE(Parse(StateRequest(2, {"USB\\VID_7E51&PID_0002&MI_00\\7&1A&0&0000", awkward.c_str(), longest.c_str()}),
+                    state));
+  EXPECT_EQ(Request::Kind::StateChange, state.kind);
+  EXPECT_EQ(2u, state.stateChange);
+  ASSERT_EQ(3u, state.idCount);
+  EXPECT_STREQ("USB\\VID_7E51&PID_0002&MI_00\\7&1A&0&0000", state.ids[0]);
+  EXPECT_EQ(awkward, state.ids[1]);
+  EXPECT_EQ(longest, state.ids[2]);
+
+  Request install;
+  ASSERT_TRUE(Parse(InstallRequest(-2147483647 - 1, "", awkward.c_str(), longest.c_str()), install));
+  EXPECT_EQ(Request::Kind::Install, install.kind);
+  EXPECT_EQ(-2147483647 - 1, install.buttonId);
+  EXPECT_STREQ("", install.infDir);
+  EXPECT_EQ(awkward, install.infName);
+  EXPECT_EQ(longest, install.hardwareId);
+}
+
+TEST(HelperProtocolTest, RefusesAnythingButExactlyOneRequest) {
+  const std::string good = StateRequest(1, {"A"});
+  const std::string goodInstall = InstallRequest(1, "C:\\d", "n.inf", "X");
+  const std::string cases[] = {
+      "",
+      good.substr(0, good.size() - 1),  // the last line unended
+      good + "ID 41\n",                 // something after the end
+      "NORZA-DEVICE-HELPER 2\nSTATE 1\nID 41\nEND\n",
+      "NORZA-DEVICE-HELPER 1\nSTATE 3\nID 41\nEND\n",
+      "NORZA-DEVICE-HELPER 1\nSTATE 1\nEND\n",              // no device
+      "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 4\nEND\n",        // half a byte
+      "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 4100\nEND\n",     // a NUL inside
+      "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 6a\nEND\n",       // not our hex
+      "NORZA-DEVICE-HELPER 1\nSTATE 1\nID \nEND\n",         // an empty ID
+      "NORZA-DEVICE-HELPER 1\nSTATE 1\nID " + std::string(400, '4') + "\nEND\n",  // 200 characters
+      "NORZA-DEVICE-HELPER 1\r\nSTATE 1\r\nID 41\r\nEND\r\n",
+      "NORZA-DEVICE-HELPER 1\nINSTALL 2147483648\nDIR \nNAME \nHWID \nEND\n",
+      "NORZA-DEVICE-HELPER 1\nINSTALL 01\nDIR \nNAME \nHWID \nEND\n",
+      "NORZA-DEVICE-HELPER 1\nINSTALL 1\nNAME \nDIR \nHWID \nEND\n",  // fields out of order
+      goodInstall.substr(0, goodInstall.find("HWID")) + "END\n",
+  };
+  for (const auto& text : cases) {
+    SCOPED_TRACE(text);
+    Request request;
+    EXPECT_FALSE(Parse(text, request));
+  }
+}
+
+TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsLine) {
+  const char* const ids[] = {"USB\\A\\1", "USB\\B\\2"};
+  const char* const words[] = {"Disabled", "Reboot", "Fail"};
+  const std::string a = "USB\\A\\1" + std::string(53, ' ');
+  const std::string b = "USB\\B\\2" + std::string(53, ' ');
+  struct Case {
+    std::string answer;
+    bool ok;
+    std::size_t first = 0, second = 0;
+  };
+  const Case cases[] = {
+      {a + ": Disabled\n" + b + ": Reboot\nEND\n", true, 0, 1},
+      {a + ": Fail\n" + b + ": Disabled\nEND\n", true, 2, 0},
+      {b + ": Reboot\n" + a + ": Disabled\nEND\n", false},   // out of order
+      {a + ": Enabled\n" + b + ": Reboot\nEND\n", false},    // not a word of this change
+      {a + ": Disabled\nEND\n", false},                      // a device left out
+      {a + ": Disabled\n" + b + ": Reboot\n", false},        // cut short
+      {a + ": Disabled\n" + b + ": Reboot\nEND\nEND\n", false},
+      {a + ": Disabled\r\n" + b + ": Reboot\r\nEND\r\n", false},
+      {"USB\\A\\1: Disabled\n" + b + ": Reboot\nEND\n", false},  // not padded
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    std::size_t chosen[2] = {9, 9};
+    EXPECT_EQ(c.ok, helper::ParseStateChangeAnswer(c.answer.data(), c.answer.size(), ids, 2, words, 3, chosen));
+    if (c.ok) {
+      EXPECT_EQ(c.first, chosen[0]);
+      EXPECT_EQ(c.second, chosen[1]);
+    }
+  }
+}
+
+TEST(HelperProtocolTest, AnInstallationAnswerPairsSuccessWithNoError) {
+  struct Case {
+    const char* answer;
+    bool ok;
+    bool installed = false;
+    uint32_t error = 0;
+  };
+  const Case cases[] = {
+      {"INSTALLED 1 0\nEND\n", true, true, 0},
+      {"INSTALLED 0 3758096907\nEND\n", true, false, 0xE000020B},
+      {"INSTALLED 1 5\nEND\n", false},
+      {"INSTALLED 0 0\nEND\n", false},
+      {"INSTALLED 0 4294967296\nEND\n", false},
+      {"INSTALLED 2 0\nEND\n", false},
+      {"INSTALLED 1 0\n", false},
+      {"INSTALLED 1 0\nEND\nX", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    bool installed = !c.installed;
+    uint32_t error = 12345;
+    EXPECT_EQ(c.ok, helper::ParseInstallAnswer(c.answer, std::strlen(c.answer), &installed, &error));
+    if (c.ok) {
+      EXPECT_EQ(c.installed, installed);
+      EXPECT_EQ(c.error, error);
+    }
+  }
+  helper::Text written;
+  helper::WriteInstallAnswer(written, false, 0xE000020B);
+  EXPECT_EQ("INSTALLED 0 3758096907\nEND\n", std::string(written.data(), written.size()));
+}
+
+}  // namespace
