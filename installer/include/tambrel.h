@@ -31,13 +31,19 @@ TAMBREL_BOOL TAMBREL_CALL CloseZDLWindow(void);
  * platform may show). nClickCount is ignored.
  * Returns 1 when the driver update succeeded; 0 when it failed, when the
  * update function is unavailable, or when a text is NULL or longer than 199
- * characters (then nothing is done). */
+ * characters (then nothing is done). After 0 the thread's last error
+ * (GetLastError) says why: ERROR_INVALID_PARAMETER for refused texts, else
+ * the error of the step that failed; after 1 it is 0.
+ * On 64-bit Windows a 32-bit caller's installation runs in a 64-bit helper
+ * carried inside the DLL; the calling thread's messages are dispatched
+ * while it waits. */
 TAMBREL_BOOL TAMBREL_CALL InstallDev(int nButtonId, int nClickCount, const char* pszInfDir,
                                      const char* pszInfName, const char* pszHardwareId);
 
 /* The number of present devices (all classes) whose first hardware ID
  * contains pszIdText (case significant; an empty text is found in every
- * hardware ID). 0 for NULL. */
+ * hardware ID). 0 for NULL. The last error is 0, or why the devices could
+ * not be listed (ERROR_INVALID_PARAMETER for NULL). */
 int TAMBREL_CALL GetDevicePresentCount(const char* pszIdText);
 
 typedef TAMBREL_BOOL(TAMBREL_CALL* TambrelCloseZDLWindowFn)(void);
