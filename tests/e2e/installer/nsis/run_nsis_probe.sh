@@ -75,6 +75,9 @@ expect install_null 0
 expect done 1
 copies="$(stored_copies | wc -l)"
 if [ "$copies" -ne 1 ]; then echo "FAIL: $copies copies of the package in the driver store, expected 1" >&2; fail=1; fi
+# The device helper takes its folder with it.
+left="$(ls -d "$NORZA_WINE_PREFIX"/drive_c/users/*/Temp/norza-* "$NORZA_WINE_PREFIX"/drive_c/users/*/AppData/Local/Temp/norza-* 2>/dev/null || true)"
+if [ -n "$left" ]; then echo "FAIL: the helper left $left behind" >&2; fail=1; fi
 if [ $confirming -eq 1 ]; then
   log="$(tr -d '\r' < "$work/class_installer.dll.log" 2>/dev/null || true)"
   echo "class installer: $(echo "$log" | tr '\n' ' ')"
