@@ -3,13 +3,16 @@
 // the prefix's real device database, driver store and windows.
 //
 // Usage: tambrel_e2e_test [gtest flags] PATH\TO\tambrel.dll PATH\TO\tambrel_click_target.exe
+//        tambrel_e2e_test --unload-cycles N PATH\TO\tambrel.dll   (in a process that never loaded it)
 #include <windows.h>
 #include <setupapi.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -41,20 +44,23 @@ struct Tambrel {
   TambrelGetDevicePresentCountFn presentCount = nullptr;
 };
 
+Tambrel Resolve(HMODULE module) {
+  Tambrel t;
+  t.module = module;
+  if (module == nullptr) return t;
+  t.closeZdlWindow = reinterpret_cast<TambrelCloseZDLWindowFn>(
+      reinterpret_cast<void*>(::GetProcAddress(module, "CloseZDLWindow")));
+  t.installDev =
+      reinterpret_cast<TambrelInstallDevFn>(reinterpret_cast<void*>(::GetProcAddress(module, "InstallDev")));
+  t.presentCount = reinterpret_cast<TambrelGetDevicePresentCountFn>(
+      reinterpret_cast<void*>(::GetProcAddress(module, "GetDevicePresentCount")));
+  return t;
+}
+
 const Tambrel& Dll() {
   static const Tambrel dll = [] {
-    Tambrel t;
     auto args = PlainArgs();
-    if (args.empty()) return t;
-    t.module = ::LoadLibraryA(args[0].c_str());
-    if (t.module == nullptr) return t;
-    t.closeZdlWindow = reinterpret_cast<TambrelCloseZDLWindowFn>(
-        reinterpret_cast<void*>(::GetProcAddress(t.module, "CloseZDLWindow")));
-    t.installDev =
-        reinterpret_cast<TambrelInstallDevFn>(reinterpret_cast<void*>(::GetProcAddress(t.module, "InstallDev")));
-    t.presentCount = reinterpret_cast<TambrelGetDevicePresentCountFn>(
-        reinterpret_cast<void*>(::GetProcAddress(t.module, "GetDevicePresentCount")));
-    return t;
+    return Resolve(args.empty() ? nullptr : ::LoadLibraryA(args[0].c_str()));
   }();
   return dll;
 }
@@ -346,3 +352,77 @@ TEST_F(TambrelTest, RejectsMissingAndOverlongTextsAndCopiesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// An installation program that loads the DLL around every call, as NSIS's
+// System plug-in does with ?u, must end with the handles and memory it had.
+size_t PrivateCommitted() {
+  size_t total = 0;
+  MEMORY_BASIC_INFORMATION info;
+  for (uintptr_t at = 0; ::VirtualQuery(reinterpret_cast<void*>(at), &info, sizeof info) == sizeof info;) {
+    if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+    const uintptr_t next = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+    if (next <= at) break;
+    at = next;
+  }
+  return total;
+}
+
+// Wine's GetProcessHandleCount answers 0: count the handle values in use.
+int OpenHandles() {
+  int count = 0;
+  DWORD flags = 0;
+  for (uintptr_t h = 4; h <= 0x4000; h += 4) count += ::GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags);
+  return count;
+}
+
+// Keeps the DLLs `module` imports loaded, so that only its own cost is counted.
+void HoldImports(HMODULE module) {
+  auto base = reinterpret_cast<const BYTE*>(module);
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const DWORD rva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + rva); rva != 0 && d->Name != 0; ++d) {
+    ::LoadLibraryA(reinterpret_cast<const char*>(base + d->Name));
+  }
+}
+
+// True when every export answered and the DLL was really gone afterwards.
+bool LoadCallUnload(const char* path) {
+  const Tambrel t = Resolve(::LoadLibraryA(path));
+  if (t.module == nullptr) return false;
+  const bool answered = t.closeZdlWindow && t.presentCount && t.installDev && t.closeZdlWindow() == 1 &&
+                        t.presentCount("NO_DEVICE_HAS_THIS_ID") == 0 &&
+                        t.installDev(1, 1, "C:\\", nullptr, "X") == 0;  // refused, does nothing
+  ::FreeLibrary(t.module);
+  return answered && ::GetModuleHandleA(path) == nullptr;
+}
+
+int UnloadCycles(int cycles, const char* path) {
+  HMODULE first = ::LoadLibraryA(path);
+  if (first == nullptr) return 2;
+  HoldImports(first);
+  ::FreeLibrary(first);
+  if (!LoadCallUnload(path)) return 2;  // warms up what the process keeps anyway
+  const int handles = OpenHandles();
+  const size_t memory = PrivateCommitted();
+  for (int i = 0; i < cycles; ++i) {
+    if (!LoadCallUnload(path)) {
+      std::printf("cycle %d: an export did not answer, or the DLL stayed loaded\n", i);
+      return 1;
+    }
+  }
+  const int addedHandles = OpenHandles() - handles;
+  const long long addedKiB = (static_cast<long long>(PrivateCommitted()) - static_cast<long long>(memory)) / 1024;
+  std::printf("%d load/call/unload cycles: handles %d, %+d; private committed memory %zu KiB, %+lld KiB\n", cycles,
+              handles, addedHandles, memory / 1024, addedKiB);
+  return addedHandles <= 0 && addedKiB <= 8 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--unload-cycles") == 0) return UnloadCycles(std::atoi(argv[2]), argv[3]);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
