@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "wine_devices.h"
@@ -355,29 +356,22 @@ TEST_F(TambrelTest, RejectsMissingAndOverlongTextsAndCopiesNothing) {
 
 namespace {
 
-// An installation program that loads the DLL around every call, as NSIS's
-// System plug-in does with ?u, must end with the handles and memory it had.
-size_t PrivateCommitted() {
-  size_t total = 0;
-  MEMORY_BASIC_INFORMATION info;
-  for (uintptr_t at = 0; ::VirtualQuery(reinterpret_cast<void*>(at), &info, sizeof info) == sizeof info;) {
-    if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
-    const uintptr_t next = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
-    if (next <= at) break;
-    at = next;
-  }
-  return total;
-}
-
-// Wine's GetProcessHandleCount answers 0: count the handle values in use.
-int OpenHandles() {
-  int count = 0;
+// Open handles and private committed bytes of this process. Wine's
+// GetProcessHandleCount answers 0, so the handle values in use are counted.
+std::pair<int, long long> ProcessCost() {
+  int handles = 0;
   DWORD flags = 0;
-  for (uintptr_t h = 4; h <= 0x4000; h += 4) count += ::GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags);
-  return count;
+  for (uintptr_t h = 4; h <= 0x4000; h += 4) handles += ::GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags);
+  long long bytes = 0;
+  MEMORY_BASIC_INFORMATION m;
+  for (auto at = reinterpret_cast<const char*>(0x10000); at != nullptr && ::VirtualQuery(at, &m, sizeof m) == sizeof m;
+       at = static_cast<const char*>(m.BaseAddress) + m.RegionSize) {
+    if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE) bytes += m.RegionSize;
+  }
+  return {handles, bytes};
 }
 
-// Keeps the DLLs `module` imports loaded, so that only its own cost is counted.
+// Keeps the DLLs `module` imports loaded, so that only its own cost counts.
 void HoldImports(HMODULE module) {
   auto base = reinterpret_cast<const BYTE*>(module);
   auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
@@ -390,33 +384,28 @@ void HoldImports(HMODULE module) {
 // True when every export answered and the DLL was really gone afterwards.
 bool LoadCallUnload(const char* path) {
   const Tambrel t = Resolve(::LoadLibraryA(path));
-  if (t.module == nullptr) return false;
   const bool answered = t.closeZdlWindow && t.presentCount && t.installDev && t.closeZdlWindow() == 1 &&
                         t.presentCount("NO_DEVICE_HAS_THIS_ID") == 0 &&
                         t.installDev(1, 1, "C:\\", nullptr, "X") == 0;  // refused, does nothing
-  ::FreeLibrary(t.module);
+  if (t.module != nullptr) ::FreeLibrary(t.module);
   return answered && ::GetModuleHandleA(path) == nullptr;
 }
 
+// An installation program that loads the DLL around every call (NSIS's ?u)
+// must end with the handles and memory it started with.
 int UnloadCycles(int cycles, const char* path) {
   HMODULE first = ::LoadLibraryA(path);
   if (first == nullptr) return 2;
   HoldImports(first);
   ::FreeLibrary(first);
-  if (!LoadCallUnload(path)) return 2;  // warms up what the process keeps anyway
-  const int handles = OpenHandles();
-  const size_t memory = PrivateCommitted();
-  for (int i = 0; i < cycles; ++i) {
-    if (!LoadCallUnload(path)) {
-      std::printf("cycle %d: an export did not answer, or the DLL stayed loaded\n", i);
-      return 1;
-    }
-  }
-  const int addedHandles = OpenHandles() - handles;
-  const long long addedKiB = (static_cast<long long>(PrivateCommitted()) - static_cast<long long>(memory)) / 1024;
-  std::printf("%d load/call/unload cycles: handles %d, %+d; private committed memory %zu KiB, %+lld KiB\n", cycles,
-              handles, addedHandles, memory / 1024, addedKiB);
-  return addedHandles <= 0 && addedKiB <= 8 ? 0 : 1;
+  bool answered = LoadCallUnload(path);  // warms up what the process keeps anyway
+  const auto before = ProcessCost();
+  for (int i = 0; i < cycles && answered; ++i) answered = LoadCallUnload(path);
+  const auto after = ProcessCost();
+  std::printf("%d load/call/unload cycles: %d handles %+d, %lld KiB private committed memory %+lld KiB%s\n", cycles,
+              before.first, after.first - before.first, before.second / 1024, (after.second - before.second) / 1024,
+              answered ? "" : "; an export did not answer, or the DLL stayed loaded");
+  return answered && after.first <= before.first && after.second - before.second <= 8 * 1024 ? 0 : 1;
 }
 
 }  // namespace

@@ -1,10 +1,3 @@
-/* Links tambrel.dll through an import library and calls each export once;
- * exits 0 when every answer is the documented one. */
+/* Calls each export through an import library: 0 when all answer as documented. */
 #include "tambrel.h"
-
-int main(void) {
-  int ok = CloseZDLWindow() == 1;
-  ok = ok && GetDevicePresentCount(0) == 0;
-  ok = ok && InstallDev(1, 1, 0, 0, 0) == 0; /* refused: does nothing */
-  return ok ? 0 : 1;
-}
+int main(void) { return CloseZDLWindow() == 1 && GetDevicePresentCount(0) == 0 && InstallDev(1, 1, 0, 0, 0) == 0 ? 0 : 1; }

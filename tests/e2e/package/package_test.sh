@@ -1,29 +1,27 @@
 #!/usr/bin/env bash
 # Makes the release package from the built tree, signed with a throwaway
-# certificate, unpacks it and checks what a vendor gets: exactly the listed
-# files, matching SHA256SUMS; intact SHA-256 signatures; no symbol tables;
-# import libraries that link (lld-link stands in for the Microsoft linker);
-# and, on the 32-bit build, a packaged tambrel.dll that an NSIS installer uses.
-#   package_test.sh BUILD_DIR WORK_DIR OBJDUMP MINGW_CC CLANG_TARGET [MAKENSIS]
+# certificate, unpacks it and checks what a vendor gets: the listed files,
+# matching SHA256SUMS; intact SHA-256 signatures; no symbol tables; import
+# libraries that link (lld-link stands in for the Microsoft linker); and, on
+# the 32-bit build, a packaged tambrel.dll that an NSIS installer uses.
+#   package_test.sh BUILD_DIR WORK_DIR OBJDUMP MINGW_CC LLD_LINK CLANG_TARGET [MAKENSIS]
 set -euo pipefail
-build="$1" work="$2" objdump="$3" mingw_cc="$4" clang_target="$5" makensis="${6:-}"
+build="$1" work="$2" objdump="$3" mingw_cc="$4" lld_link="$5" clang_target="$6" makensis="${7:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
 
 # Self-signed: verifying against it shows each signature and digest intact,
 # but the chain ends at this test's own certificate, not a real authority.
-openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Norza package test" -days 1 \
-  -keyout key.pem -out cert.pem 2>/dev/null
+openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Norza test" -days 1 -keyout key.pem -out cert.pem 2>/dev/null
 openssl pkcs12 -export -inkey key.pem -in cert.pem -out signer.pfx -passout pass:test-only
-NORZA_SIGN_PFX="$work/signer.pfx" NORZA_SIGN_PASSWORD=test-only cpack --config "$build/CPackConfig.cmake" -B "$work/out"
-cmake -E tar xf out/Norza-*.zip
-cd Norza-*/
+NORZA_SIGN_PFX="$work/signer.pfx" NORZA_SIGN_PASSWORD=test-only cpack --config "$build/CPackConfig.cmake" -B out
+cmake -E tar xf out/Norza-*.zip && cd Norza-*/
 
 fail=0
 no() { echo "FAIL: $*" >&2; fail=1; }
-listed="SHA256SUMS bin/kelvane.exe bin/tambrel.dll docs/installer-guide.md include/tambrel.h lib/libtambrel.dll.a lib/tambrel.lib"
 found="$(find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs)"
-[ "$found" = "$listed" ] || no "the package holds: $found"
+[ "$found" = "SHA256SUMS bin/kelvane.exe bin/tambrel.dll docs/installer-guide.md include/tambrel.h lib/libtambrel.dll.a lib/tambrel.lib" ] ||
+  no "the package holds: $found"
 [ "$(wc -l < SHA256SUMS)" -eq 6 ] && sha256sum --strict -c SHA256SUMS || no "SHA256SUMS does not match"
 for f in bin/*; do
   osslsigncode verify -CAfile "$work/cert.pem" -in "$f" > "$work/verify.txt" 2>&1 &&
@@ -31,14 +29,12 @@ for f in bin/*; do
   "$objdump" -t "$f" | grep -q "^no symbols" && ! "$objdump" -h "$f" | grep -q "\.debug" || no "$f keeps symbols"
 done
 
-# A C caller linked with each import library runs against the packaged DLL.
 "$mingw_cc" -Iinclude -Wl,--disable-stdcall-fixup "$here/import_caller.c" lib/libtambrel.dll.a -o bin/mingw_caller.exe
 clang --target="$clang_target" -Iinclude -c "$here/import_caller.c" -o "$work/caller.obj"
-lld-link /nologo /nodefaultlib /entry:main /subsystem:console "$work/caller.obj" lib/tambrel.lib /out:bin/msvc_caller.exe
+"$lld_link" /nologo /nodefaultlib /entry:main "$work/caller.obj" lib/tambrel.lib /out:bin/msvc_caller.exe
 for exe in mingw_caller msvc_caller; do
   "$NORZA_WINE_RUN" --prefix "$NORZA_WINE_PREFIX" --arch "$NORZA_WINE_ARCH" "bin/$exe.exe" || no "$exe: wrong answers"
 done
-
 if [ -n "$makensis" ]; then
   nsis="$here/../installer/nsis"
   "$nsis/run_nsis_probe.sh" "$makensis" "$nsis/tambrel_probe.nsi" "$PWD/bin/tambrel.dll" "$work/nsis" || no "NSIS probe"
