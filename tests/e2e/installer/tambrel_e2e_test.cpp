@@ -3,19 +3,23 @@
 // the prefix's real device database, driver store and windows.
 //
 // Usage: tambrel_e2e_test [gtest flags] PATH\TO\tambrel.dll PATH\TO\tambrel_click_target.exe
+//        tambrel_e2e_test --unload-cycles N PATH\TO\tambrel.dll   (in a process that never loaded it)
 #include <windows.h>
 #include <setupapi.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "wine_devices.h"
@@ -41,20 +45,23 @@ struct Tambrel {
   TambrelGetDevicePresentCountFn presentCount = nullptr;
 };
 
+Tambrel Resolve(HMODULE module) {
+  Tambrel t;
+  t.module = module;
+  if (module == nullptr) return t;
+  t.closeZdlWindow = reinterpret_cast<TambrelCloseZDLWindowFn>(
+      reinterpret_cast<void*>(::GetProcAddress(module, "CloseZDLWindow")));
+  t.installDev =
+      reinterpret_cast<TambrelInstallDevFn>(reinterpret_cast<void*>(::GetProcAddress(module, "InstallDev")));
+  t.presentCount = reinterpret_cast<TambrelGetDevicePresentCountFn>(
+      reinterpret_cast<void*>(::GetProcAddress(module, "GetDevicePresentCount")));
+  return t;
+}
+
 const Tambrel& Dll() {
   static const Tambrel dll = [] {
-    Tambrel t;
     auto args = PlainArgs();
-    if (args.empty()) return t;
-    t.module = ::LoadLibraryA(args[0].c_str());
-    if (t.module == nullptr) return t;
-    t.closeZdlWindow = reinterpret_cast<TambrelCloseZDLWindowFn>(
-        reinterpret_cast<void*>(::GetProcAddress(t.module, "CloseZDLWindow")));
-    t.installDev =
-        reinterpret_cast<TambrelInstallDevFn>(reinterpret_cast<void*>(::GetProcAddress(t.module, "InstallDev")));
-    t.presentCount = reinterpret_cast<TambrelGetDevicePresentCountFn>(
-        reinterpret_cast<void*>(::GetProcAddress(t.module, "GetDevicePresentCount")));
-    return t;
+    return Resolve(args.empty() ? nullptr : ::LoadLibraryA(args[0].c_str()));
   }();
   return dll;
 }
@@ -346,3 +353,65 @@ TEST_F(TambrelTest, RejectsMissingAndOverlongTextsAndCopiesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Open handles and private committed bytes of this process. Wine's
+// GetProcessHandleCount answers 0, so the handle values in use are counted.
+std::pair<int, long long> ProcessCost() {
+  int handles = 0;
+  DWORD flags = 0;
+  for (uintptr_t h = 4; h <= 0x4000; h += 4) handles += ::GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags);
+  long long bytes = 0;
+  MEMORY_BASIC_INFORMATION m;
+  for (auto at = reinterpret_cast<const char*>(0x10000); at != nullptr && ::VirtualQuery(at, &m, sizeof m) == sizeof m;
+       at = static_cast<const char*>(m.BaseAddress) + m.RegionSize) {
+    if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE) bytes += m.RegionSize;
+  }
+  return {handles, bytes};
+}
+
+// Keeps the DLLs `module` imports loaded, so that only its own cost counts.
+void HoldImports(HMODULE module) {
+  auto base = reinterpret_cast<const BYTE*>(module);
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const DWORD rva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + rva); rva != 0 && d->Name != 0; ++d) {
+    ::LoadLibraryA(reinterpret_cast<const char*>(base + d->Name));
+  }
+}
+
+// True when every export answered and the DLL was really gone afterwards.
+bool LoadCallUnload(const char* path) {
+  const Tambrel t = Resolve(::LoadLibraryA(path));
+  const bool answered = t.closeZdlWindow && t.presentCount && t.installDev && t.closeZdlWindow() == 1 &&
+                        t.presentCount("NO_DEVICE_HAS_THIS_ID") == 0 &&
+                        t.installDev(1, 1, "C:\\", nullptr, "X") == 0;  // refused, does nothing
+  if (t.module != nullptr) ::FreeLibrary(t.module);
+  return answered && ::GetModuleHandleA(path) == nullptr;
+}
+
+// An installation program that loads the DLL around every call (NSIS's ?u)
+// must end with the handles and memory it started with.
+int UnloadCycles(int cycles, const char* path) {
+  HMODULE first = ::LoadLibraryA(path);
+  if (first == nullptr) return 2;
+  HoldImports(first);
+  ::FreeLibrary(first);
+  bool answered = LoadCallUnload(path);  // warms up what the process keeps anyway
+  const auto before = ProcessCost();
+  for (int i = 0; i < cycles && answered; ++i) answered = LoadCallUnload(path);
+  const auto after = ProcessCost();
+  std::printf("%d load/call/unload cycles: %d handles %+d, %lld KiB private committed memory %+lld KiB%s\n", cycles,
+              before.first, after.first - before.first, before.second / 1024, (after.second - before.second) / 1024,
+              answered ? "" : "; an export did not answer, or the DLL stayed loaded");
+  return answered && after.first <= before.first && after.second - before.second <= 8 * 1024 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--unload-cycles") == 0) return UnloadCycles(std::atoi(argv[2]), argv[3]);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

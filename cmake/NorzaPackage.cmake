@@ -1,0 +1,57 @@
+# The release: `cmake --build --preset windows-x86 --target package` makes
+# Norza-<version>-win32.zip in the build folder (win64 for the x64 preset):
+#
+#   bin/       kelvane.exe, tambrel.dll
+#   include/   tambrel.h
+#   lib/       libtambrel.dll.a (MinGW), tambrel.lib (Microsoft linker)
+#   docs/      installer-guide.md
+#   SHA256SUMS
+#
+# cmake/NorzaPackageStage.cmake signs the binaries, prints their sizes and
+# writes SHA256SUMS on the staged tree just before it is packed; it reads
+# NORZA_SIGN_PFX, NORZA_SIGN_PASSWORD and NORZA_SIGN_TIMESTAMP_URL from the
+# environment of that run, so no secret is kept in the build folder.
+
+install(TARGETS kelvane tambrel RUNTIME DESTINATION bin)
+install(FILES ${PROJECT_SOURCE_DIR}/installer/include/tambrel.h DESTINATION include)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/installer-guide.md DESTINATION docs)
+
+# Import libraries for callers that link tambrel.dll rather than load it. The
+# one the DLL's own link writes names the x86 functions undecorated, which a
+# caller's _InstallDev@20 does not find, so both are made from a .def.
+find_program(NORZA_DLLTOOL ${NORZA_MINGW_TRIPLET}-dlltool REQUIRED)
+find_program(NORZA_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+set(_norza_import_dir ${CMAKE_BINARY_DIR}/import)
+set(_norza_def ${CMAKE_CURRENT_LIST_DIR}/tambrel-import.def)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(_norza_import_args -m i386 -k)
+  set(CPACK_SYSTEM_NAME win32)
+else()
+  set(_norza_import_args -m i386:x86-64)
+  set(CPACK_SYSTEM_NAME win64)
+  file(READ ${_norza_def} _norza_def_text)
+  string(REGEX REPLACE "@[0-9]+( +@[0-9])" "\\1" _norza_def_text "${_norza_def_text}")
+  set(_norza_def ${_norza_import_dir}/tambrel.def)
+  file(GENERATE OUTPUT ${_norza_def} CONTENT "${_norza_def_text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/tambrel-import.def)
+endif()
+set(_norza_import_libs ${_norza_import_dir}/libtambrel.dll.a ${_norza_import_dir}/tambrel.lib)
+add_custom_command(OUTPUT ${_norza_import_libs}
+  COMMAND ${NORZA_DLLTOOL} ${_norza_import_args} -d ${_norza_def} -D tambrel.dll -l ${_norza_import_dir}/libtambrel.dll.a
+  COMMAND ${NORZA_LLVM_DLLTOOL} ${_norza_import_args} -d ${_norza_def} -D tambrel.dll -l ${_norza_import_dir}/tambrel.lib
+  DEPENDS ${_norza_def}
+  COMMENT "Making the import libraries of tambrel.dll" VERBATIM)
+add_custom_target(tambrel_import_libs ALL DEPENDS ${_norza_import_libs})
+install(FILES ${_norza_import_libs} DESTINATION lib)
+
+find_program(NORZA_OSSLSIGNCODE osslsigncode)
+set(CPACK_NORZA_OSSLSIGNCODE ${NORZA_OSSLSIGNCODE})
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Norza)
+set(CPACK_PACKAGE_VENDOR Quorvin)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME Norza-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/NorzaPackageStage.cmake)
+set(CPACK_PACKAGE_CHECKSUM SHA256)  # Norza-...zip.sha256 beside the package
+set(CPACK_VERBATIM_VARIABLES ON)
+include(CPack)

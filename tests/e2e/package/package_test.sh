@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Makes the release package from the built tree, signed with a throwaway
+# certificate, unpacks it and checks what a vendor gets: the listed files,
+# matching SHA256SUMS; intact SHA-256 signatures; no symbol tables; import
+# libraries that link (lld-link stands in for the Microsoft linker); and, on
+# the 32-bit build, a packaged tambrel.dll that an NSIS installer uses.
+#   package_test.sh BUILD_DIR WORK_DIR OBJDUMP MINGW_CC LLD_LINK CLANG_TARGET [MAKENSIS]
+set -euo pipefail
+build="$1" work="$2" objdump="$3" mingw_cc="$4" lld_link="$5" clang_target="$6" makensis="${7:-}"
+here="$(cd "$(dirname "$0")" && pwd)"
+rm -rf "$work" && mkdir -p "$work" && cd "$work"
+
+# Self-signed: verifying against it shows each signature and digest intact,
+# but the chain ends at this test's own certificate, not a real authority.
+openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Norza test" -days 1 -keyout key.pem -out cert.pem 2>/dev/null
+openssl pkcs12 -export -inkey key.pem -in cert.pem -out signer.pfx -passout pass:test-only
+NORZA_SIGN_PFX="$work/signer.pfx" NORZA_SIGN_PASSWORD=test-only cpack --config "$build/CPackConfig.cmake" -B out
+cmake -E tar xf out/Norza-*.zip && cd Norza-*/
+
+fail=0
+no() { echo "FAIL: $*" >&2; fail=1; }
+found="$(find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs)"
+[ "$found" = "SHA256SUMS bin/kelvane.exe bin/tambrel.dll docs/installer-guide.md include/tambrel.h lib/libtambrel.dll.a lib/tambrel.lib" ] ||
+  no "the package holds: $found"
+[ "$(wc -l < SHA256SUMS)" -eq 6 ] && sha256sum --strict -c SHA256SUMS || no "SHA256SUMS does not match"
+for f in bin/*; do
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$f" > "$work/verify.txt" 2>&1 &&
+    grep -q "^Message digest algorithm  : SHA256" "$work/verify.txt" || { cat "$work/verify.txt"; no "$f: signature"; }
+  "$objdump" -t "$f" | grep -q "^no symbols" && ! "$objdump" -h "$f" | grep -q "\.debug" || no "$f keeps symbols"
+done
+
+"$mingw_cc" -Iinclude -Wl,--disable-stdcall-fixup "$here/import_caller.c" lib/libtambrel.dll.a -o bin/mingw_caller.exe
+clang --target="$clang_target" -Iinclude -c "$here/import_caller.c" -o "$work/caller.obj"
+"$lld_link" /nologo /nodefaultlib /entry:main "$work/caller.obj" lib/tambrel.lib /out:bin/msvc_caller.exe
+for exe in mingw_caller msvc_caller; do
+  "$NORZA_WINE_RUN" --prefix "$NORZA_WINE_PREFIX" --arch "$NORZA_WINE_ARCH" "bin/$exe.exe" || no "$exe: wrong answers"
+done
+if [ -n "$makensis" ]; then
+  nsis="$here/../installer/nsis"
+  "$nsis/run_nsis_probe.sh" "$makensis" "$nsis/tambrel_probe.nsi" "$PWD/bin/tambrel.dll" "$work/nsis" || no "NSIS probe"
+fi
+exit "$fail"
