@@ -407,13 +407,16 @@ BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR count) {
   return TRUE;
 }
 
-TEST_F(KelvaneResources, ManifestAsksForNoExecutionLevel) {
+TEST_F(KelvaneResources, ManifestAsksForNothing) {
   std::vector<uint8_t> data = Resource(RT_MANIFEST, 1);
   ASSERT_FALSE(data.empty()) << "no RT_MANIFEST 1";
   std::string text(data.begin(), data.end());
   EXPECT_NE(text.find("<assembly"), std::string::npos);
   EXPECT_EQ(text.find("requestedExecutionLevel"), std::string::npos);
   EXPECT_EQ(text.find("trustInfo"), std::string::npos);
+  // Nothing that changes the dialog's look or what the platform reports itself as.
+  EXPECT_EQ(text.find("<dependency"), std::string::npos);
+  EXPECT_EQ(text.find("<compatibility"), std::string::npos);
   // A toolchain's default manifest must not have been linked in beside ours,
   // under the same name or another language.
   int manifests = 0;
