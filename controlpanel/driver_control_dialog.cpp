@@ -26,7 +26,9 @@ void OnInitDialog(HWND dialog) {
   int mode = ReadAudioMode();
   g_currentMode = mode;
   if (mode == WDM || mode == ASIO) {
-    CheckDlgButton(dialog, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE, BST_CHECKED);
+    // Unchecking the other button as well takes its tab stop away, so the
+    // focus and Tab land on the checked one only.
+    CheckRadioButton(dialog, IDC_WDM_MODE, IDC_ASIO_MODE, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE);
     ApplyDriverMode(mode);
     WriteAudioMode(mode);
   }
@@ -67,7 +69,7 @@ INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
   switch (message) {
     case WM_INITDIALOG:
       OnInitDialog(dialog);
-      return TRUE;  // the platform focuses the first tab stop, Cancel
+      return TRUE;  // the platform focuses the first tab stop: the checked mode, else WDM
 
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) {

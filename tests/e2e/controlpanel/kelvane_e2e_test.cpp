@@ -220,6 +220,35 @@ TEST_F(KelvaneTest, OkWithoutAChangeStoresTheModeAndEndsWithoutAPrompt) {
   EXPECT_EQ(StoredMode(), 1);
 }
 
+// Typed at the dialog with no mode stored (nothing checked): Tab reaches the
+// mode buttons, and an arrow key picks a mode.
+TEST_F(KelvaneTest, KeyboardAloneChoosesAMode) {
+  Started panel(g_kelvane, "", TempFile("kelvane-keys"));
+  ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+  HWND dialog = Dialog(), wdm = GetDlgItem(dialog, kWdmButton), asio = GetDlgItem(dialog, kAsioButton);
+  SetForegroundWindow(dialog);
+  ASSERT_TRUE(Eventually([&] { return GetForegroundWindow() == dialog; }));
+  auto focus = [&] {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+    return info.hwndFocus;
+  };
+  auto press = [](BYTE key) { keybd_event(key, 0, 0, 0); keybd_event(key, 0, KEYEVENTF_KEYUP, 0); };
+  for (int presses = 0; presses < 3; ++presses) {  // at most once round the three stops
+    HWND before = focus();
+    press(VK_TAB);
+    Eventually([&] { return focus() != before; }, 2000);
+    if (focus() == wdm || focus() == asio) break;
+  }
+  ASSERT_TRUE(focus() == wdm || focus() == asio) << "Tab never reached the mode buttons";
+  HWND other = focus() == wdm ? asio : wdm;
+  press(VK_RIGHT);
+  EXPECT_TRUE(Eventually([&] { return SendMessageA(other, BM_GETCHECK, 0, 0) == BST_CHECKED; }));
+  press(VK_ESCAPE);
+  EXPECT_EQ(panel.Wait(15000), 1);
+}
+
 // A window that records the session-end messages it receives.
 LRESULT CALLBACK WitnessProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   static std::string* file = reinterpret_cast<std::string*>(GetWindowLongPtrA(window, GWLP_USERDATA));

@@ -162,7 +162,7 @@ const char kWarning[] =
     "selected as a Default Audio Device you may experience problems in the audio stream.";
 
 const ExpectedControl kControls[] = {
-    {"WDM radio", 1000, kButtonClass, "WDM Mode", 0, kChild | WS_GROUP | BS_AUTORADIOBUTTON, 54, 119, 52, 10},
+    {"WDM radio", 1000, kButtonClass, "WDM Mode", 0, kChild | WS_GROUP | WS_TABSTOP | BS_AUTORADIOBUTTON, 54, 119, 52, 10},
     {"ASIO radio", 1001, kButtonClass, "ASIO  Mode", 0, kChild | BS_AUTORADIOBUTTON, 146, 119, 54, 10},
     {"Cancel", IDCANCEL, kButtonClass, "Cancel", 0, kChild | WS_TABSTOP | BS_PUSHBUTTON, 148, 172, 50, 14},
     {"OK", IDOK, kButtonClass, "OK", 0, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 200, 172, 50, 14},

@@ -197,6 +197,7 @@ TEST_F(DriverControlDialogTest, StoredAsioIsShownAndReapplied) {
   EXPECT_FALSE(Checked(IDC_WDM_MODE));
   EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
   EXPECT_EQ(StoredMode(), 1u);
+  EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_ASIO_MODE));  // the group's only tab stop
 }
 
 TEST_F(DriverControlDialogTest, NoStoredModeTouchesNothingThenOkSwitchesToAsio) {
