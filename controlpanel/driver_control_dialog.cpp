@@ -6,6 +6,8 @@
 #include "resource.h"
 #include "sound_devices.h"
 
+#include <cstdio>
+
 const char* const WdmInterfacePatterns[2] = {"@USB\\VID_7E51&PID_0002&MI_00\\*",
                                              "@USB\\VID_7E51&PID_0002&MI_03\\*"};
 const char* const AsioInterfacePatterns[1] = {"@USB\\VID_7E51&PID_0002&MI_08\\*"};
@@ -14,6 +16,10 @@ namespace {
 
 constexpr char kRebootPrompt[] = "Your machine needs to be rebooted for the changes to take place";
 constexpr char kPromptCaption[] = "Norza Driver";
+constexpr char kSwitchFailed[] =
+    "The Norza's driver mode could not be changed: %u of its %u functions could not be switched.\n\n"
+    "Close the programs that use the Norza and try again, or start the control panel as an "
+    "administrator.";
 // Every bit of the reason set: no particular reason is claimed for the log-off.
 constexpr DWORD kLogOffReason = 0xFFFFFFFF;
 
@@ -26,8 +32,10 @@ void OnInitDialog(HWND dialog) {
   int mode = ReadAudioMode();
   g_currentMode = mode;
   if (mode == WDM || mode == ASIO) {
-    CheckDlgButton(dialog, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE, BST_CHECKED);
-    ApplyDriverMode(mode);
+    // Unchecking the other button as well takes its tab stop away, so the
+    // focus and Tab land on the checked one only.
+    CheckRadioButton(dialog, IDC_WDM_MODE, IDC_ASIO_MODE, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE);
+    ApplyDriverMode(mode);  // shows nothing: this is where an unfinished switch is retried
     WriteAudioMode(mode);
   }
 }
@@ -35,6 +43,15 @@ void OnInitDialog(HWND dialog) {
 void Close(HWND dialog) {
   ShowWindow(dialog, SW_HIDE);
   DestroyWindow(dialog);
+}
+
+// A log-off would hide that the mode is not in force; the user learns what
+// to do instead. The stored mode stays, so the next opening finishes the switch.
+void ReportFailedSwitch(const SwitchOutcome& outcome) {
+  char text[sizeof kSwitchFailed + 32];
+  std::snprintf(text, sizeof text, kSwitchFailed, static_cast<unsigned>(outcome.failed),
+                static_cast<unsigned>(outcome.selected));
+  MessageBoxA(nullptr, text, kPromptCaption, MB_OK | MB_ICONERROR);
 }
 
 void OnOk(HWND dialog) {
@@ -51,12 +68,14 @@ void OnOk(HWND dialog) {
   ReassignDefaultSoundDevices();
   g_currentMode = selected;
 
-  // The prompt runs its own message loop; a second start can show the dialog
-  // meanwhile, and its buttons must not start a second switch or log-off.
+  // The message boxes run their own message loops; a second start can show
+  // the dialog meanwhile, and its buttons must not start a second switch or log-off.
   g_confirming = true;
   int answer = MessageBoxA(nullptr, kRebootPrompt, kPromptCaption, MB_OKCANCEL);
-  ApplyDriverMode(selected);
-  if (answer == IDOK) {
+  SwitchOutcome outcome = ApplyDriverMode(selected);
+  if (outcome.failed > 0) {
+    ReportFailedSwitch(outcome);
+  } else if (answer == IDOK) {
     platform::ExitWindowsEx(EWX_LOGOFF, kLogOffReason);
   }
   g_confirming = false;
@@ -67,7 +86,7 @@ INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
   switch (message) {
     case WM_INITDIALOG:
       OnInitDialog(dialog);
-      return TRUE;  // the platform focuses the first tab stop, Cancel
+      return TRUE;  // the platform focuses the first tab stop: the checked mode, else WDM
 
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) {
@@ -103,15 +122,21 @@ INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
 
 }  // namespace
 
-void ApplyDriverMode(int mode) {
+SwitchOutcome ApplyDriverMode(int mode) {
   CDeviceControl control;
+  DeviceStateChangeContext enabled{};
+  DeviceStateChangeContext disabled{};
   if (mode == WDM) {
-    control.EnableDevices(2, WdmInterfacePatterns);
-    control.DisableDevices(1, AsioInterfacePatterns);
+    control.EnableDevices(2, WdmInterfacePatterns, &enabled);
+    control.DisableDevices(1, AsioInterfacePatterns, &disabled);
   } else {
-    control.EnableDevices(1, AsioInterfacePatterns);
-    control.DisableDevices(2, WdmInterfacePatterns);
+    control.EnableDevices(1, AsioInterfacePatterns, &enabled);
+    control.DisableDevices(2, WdmInterfacePatterns, &disabled);
   }
+  SwitchOutcome outcome;
+  outcome.selected = enabled.devicesSelected + disabled.devicesSelected;
+  outcome.failed = outcome.selected - enabled.devicesChanged - disabled.devicesChanged;
+  return outcome;
 }
 
 // Built without exceptions: nothing can unwind into the platform's dialog manager.

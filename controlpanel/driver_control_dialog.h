@@ -17,5 +17,12 @@ extern const char* const AsioInterfacePatterns[1];  // function 8
 // The dialog procedure of IDD_DRIVER_CONTROL.
 INT_PTR CALLBACK DriverControlDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// What a device switch came to: the Norza functions it handed to a state
+// change, and how many of those did not change.
+struct SwitchOutcome {
+  uint32_t selected = 0;
+  uint32_t failed = 0;
+};
+
 // Enables the functions of the given mode, then disables the other mode's.
-void ApplyDriverMode(int mode);
+SwitchOutcome ApplyDriverMode(int mode);

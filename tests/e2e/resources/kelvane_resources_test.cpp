@@ -162,7 +162,7 @@ const char kWarning[] =
     "selected as a Default Audio Device you may experience problems in the audio stream.";
 
 const ExpectedControl kControls[] = {
-    {"WDM radio", 1000, kButtonClass, "WDM Mode", 0, kChild | WS_GROUP | BS_AUTORADIOBUTTON, 54, 119, 52, 10},
+    {"WDM radio", 1000, kButtonClass, "WDM Mode", 0, kChild | WS_GROUP | WS_TABSTOP | BS_AUTORADIOBUTTON, 54, 119, 52, 10},
     {"ASIO radio", 1001, kButtonClass, "ASIO  Mode", 0, kChild | BS_AUTORADIOBUTTON, 146, 119, 54, 10},
     {"Cancel", IDCANCEL, kButtonClass, "Cancel", 0, kChild | WS_TABSTOP | BS_PUSHBUTTON, 148, 172, 50, 14},
     {"OK", IDOK, kButtonClass, "OK", 0, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 200, 172, 50, 14},
@@ -407,13 +407,16 @@ BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR count) {
   return TRUE;
 }
 
-TEST_F(KelvaneResources, ManifestAsksForNoExecutionLevel) {
+TEST_F(KelvaneResources, ManifestAsksForNothing) {
   std::vector<uint8_t> data = Resource(RT_MANIFEST, 1);
   ASSERT_FALSE(data.empty()) << "no RT_MANIFEST 1";
   std::string text(data.begin(), data.end());
   EXPECT_NE(text.find("<assembly"), std::string::npos);
   EXPECT_EQ(text.find("requestedExecutionLevel"), std::string::npos);
   EXPECT_EQ(text.find("trustInfo"), std::string::npos);
+  // Nothing that changes the dialog's look or what the platform reports itself as.
+  EXPECT_EQ(text.find("<dependency"), std::string::npos);
+  EXPECT_EQ(text.find("<compatibility"), std::string::npos);
   // A toolchain's default manifest must not have been linked in beside ours,
   // under the same name or another language.
   int manifests = 0;

@@ -35,6 +35,10 @@ struct Prompt {
   // Run while the prompt is up, before it is answered.
   void (*during)(HWND dialog) = nullptr;
   HWND dialog = nullptr;
+  HWND answered = nullptr;
+  // The failure report, if one follows the prompt (answered OK).
+  std::string report;
+  bool reportErrorIconOkOnly = false;
 } g_prompt;
 
 size_t StateRequests() {
@@ -53,12 +57,26 @@ BOOL CALLBACK FindPrompt(HWND window, LPARAM found) {
   return TRUE;
 }
 
-// Fires inside the prompt's own message loop.
-void CALLBACK AnswerPrompt(HWND, UINT, UINT_PTR timer, DWORD) {
+void AnswerReport(HWND box) {
+  char text[512] = "";
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  g_prompt.report += text;
+  bool errorIcon = false;
+  for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    errorIcon |= SendMessageA(c, STM_GETICON, 0, 0) == reinterpret_cast<LRESULT>(LoadIconA(nullptr, IDI_ERROR));
+  }
+  g_prompt.reportErrorIconOkOnly =
+      errorIcon && IsWindowVisible(GetDlgItem(box, IDOK)) && !IsWindowVisible(GetDlgItem(box, IDCANCEL));
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+// Fires inside the message boxes' own loops: the prompt, then any report.
+void CALLBACK AnswerPrompt(HWND, UINT, UINT_PTR, DWORD) {
   HWND prompt = nullptr;
   EnumThreadWindows(GetCurrentThreadId(), FindPrompt, reinterpret_cast<LPARAM>(&prompt));
-  if (prompt == nullptr) return;
-  KillTimer(nullptr, timer);
+  if (prompt == nullptr || prompt == g_prompt.answered) return;
+  g_prompt.answered = prompt;
+  if (g_prompt.shown > 0) return AnswerReport(prompt);
   ++g_prompt.shown;
   char caption[128] = "";
   GetWindowTextA(prompt, caption, sizeof caption);
@@ -129,10 +147,11 @@ class DriverControlDialogTest : public ::testing::Test {
   // Presses a push button as its click reaches the dialog; the prompt, if one
   // comes up, is answered with g_prompt.answer.
   void Press(int id) {
-    SetTimer(nullptr, 0, 20, AnswerPrompt);
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, AnswerPrompt);
     sim::StdoutCapture capture;
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
     switching = capture.Finish();
+    KillTimer(nullptr, timer);
   }
 
   bool Checked(int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
@@ -197,6 +216,7 @@ TEST_F(DriverControlDialogTest, StoredAsioIsShownAndReapplied) {
   EXPECT_FALSE(Checked(IDC_WDM_MODE));
   EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
   EXPECT_EQ(StoredMode(), 1u);
+  EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_ASIO_MODE));  // the group's only tab stop
 }
 
 TEST_F(DriverControlDialogTest, NoStoredModeTouchesNothingThenOkSwitchesToAsio) {
@@ -254,20 +274,38 @@ TEST_F(DriverControlDialogTest, ChangeAnsweredCancelSwitchesWithoutEndingTheSess
   EXPECT_TRUE(Closed());
 }
 
-TEST_F(DriverControlDialogTest, ChangeAnsweredOkLogsOffAfterTheSwitch) {
-  StoreMode(1);
-  Open();
-  sim::machine().calls.clear();
-  Click(IDC_WDM_MODE);
-  g_prompt.answer = IDOK;
-  Press(IDOK);
-  EXPECT_EQ(StoredMode(), 0u);
-  EXPECT_EQ(Switches(), (Steps{"+MI_00", "+MI_03", "-MI_08"}));
-  ASSERT_EQ(sim::machine().exitRequests.size(), 1u);
-  EXPECT_EQ(sim::machine().exitRequests[0], (std::pair<UINT, DWORD>{EWX_LOGOFF, 0xFFFFFFFF}));
-  auto names = sim::CallNames();
-  EXPECT_EQ(names.back(), "ExitWindowsEx");
-  EXPECT_TRUE(Closed());
+// OK ends the session after the switch, unless a function failed to switch:
+// then the user is told why, and the stored mode is left for the next opening.
+TEST_F(DriverControlDialogTest, ChangeAnsweredOkLogsOffAfterTheSwitchUnlessAFunctionFailed) {
+  const std::string failed =
+      "The Norza's driver mode could not be changed: 1 of its 3 functions could not be switched.\n\n"
+      "Close the programs that use the Norza and try again, or start the control panel as an administrator.";
+  using Exits = std::vector<std::pair<UINT, DWORD>>;
+  struct Case { const char* what; bool plugged; sim::PropChange mi08; bool logsOff; };
+  for (const Case& c : {Case{"MI_08 needs a reboot", true, sim::PropChange::NeedsReboot, true},
+                        Case{"MI_08 fails", true, sim::PropChange::FailClassInstaller, false},
+                        Case{"unplugged", false, sim::PropChange::Done, true}}) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    StoreMode(1);
+    Open();
+    for (auto& d : sim::machine().devices) d.present = c.plugged;
+    sim::machine().devices[2].propChange = c.mi08;
+    sim::machine().calls.clear();
+    Click(IDC_WDM_MODE);
+    g_prompt.answer = IDOK;
+    Press(IDOK);
+    EXPECT_EQ(StoredMode(), 0u);
+    EXPECT_EQ(Switches(), c.plugged ? (Steps{"+MI_00", "+MI_03", "-MI_08"}) : Steps{});
+    EXPECT_EQ(sim::machine().exitRequests, (c.logsOff ? Exits{{EWX_LOGOFF, 0xFFFFFFFF}} : Exits{}));
+    if (c.logsOff) {
+      EXPECT_EQ(sim::CallNames().back(), "ExitWindowsEx");
+    }
+    EXPECT_EQ(g_prompt.report, c.logsOff ? "" : failed);
+    EXPECT_EQ(g_prompt.reportErrorIconOkOnly, !c.logsOff);
+    EXPECT_TRUE(Closed());
+    TearDown();
+  }
 }
 
 TEST_F(DriverControlDialogTest, DismissalStoresAndSwitchesNothing) {
