@@ -54,4 +54,6 @@ set(CPACK_PACKAGE_FILE_NAME Norza-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/NorzaPackageStage.cmake)
 set(CPACK_PACKAGE_CHECKSUM SHA256)  # Norza-...zip.sha256 beside the package
 set(CPACK_VERBATIM_VARIABLES ON)
+# `package_source` packs the sources only, never build output.
+set(CPACK_SOURCE_IGNORE_FILES "/build/" "/\\.git/")
 include(CPack)
