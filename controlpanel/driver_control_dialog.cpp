@@ -25,17 +25,23 @@ constexpr DWORD kLogOffReason = 0xFFFFFFFF;
 
 // One dialog per process: its state lives as long as the process.
 int g_currentMode = -1;   // the mode taken to be in force; may be neither mode
-bool g_confirming = false;  // the confirmation sequence is running
+// A switch is running: the confirmation sequence, or the opening's. Message
+// boxes run their own message loops, and on 64-bit Windows so does the wait
+// for the device helper; a second start can show the dialog meanwhile, and
+// its buttons must not start a second switch, log-off or close.
+bool g_switching = false;
 
 void OnInitDialog(HWND dialog) {
-  g_confirming = false;
+  g_switching = false;
   int mode = ReadAudioMode();
   g_currentMode = mode;
   if (mode == WDM || mode == ASIO) {
     // Unchecking the other button as well takes its tab stop away, so the
     // focus and Tab land on the checked one only.
     CheckRadioButton(dialog, IDC_WDM_MODE, IDC_ASIO_MODE, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE);
+    g_switching = true;
     ApplyDriverMode(mode);  // shows nothing: this is where an unfinished switch is retried
+    g_switching = false;
     WriteAudioMode(mode);
   }
 }
@@ -68,9 +74,7 @@ void OnOk(HWND dialog) {
   ReassignDefaultSoundDevices();
   g_currentMode = selected;
 
-  // The message boxes run their own message loops; a second start can show
-  // the dialog meanwhile, and its buttons must not start a second switch or log-off.
-  g_confirming = true;
+  g_switching = true;
   int answer = MessageBoxA(nullptr, kRebootPrompt, kPromptCaption, MB_OKCANCEL);
   SwitchOutcome outcome = ApplyDriverMode(selected);
   if (outcome.failed > 0) {
@@ -78,7 +82,7 @@ void OnOk(HWND dialog) {
   } else if (answer == IDOK) {
     platform::ExitWindowsEx(EWX_LOGOFF, kLogOffReason);
   }
-  g_confirming = false;
+  g_switching = false;
   DestroyWindow(dialog);
 }
 
@@ -90,18 +94,18 @@ INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
 
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) {
-        if (!g_confirming) OnOk(dialog);
+        if (!g_switching) OnOk(dialog);
         return TRUE;
       }
       if (LOWORD(wParam) == IDCANCEL) {
-        if (!g_confirming) Close(dialog);
+        if (!g_switching) Close(dialog);
         return TRUE;
       }
       return FALSE;
 
     case WM_SYSCOMMAND:
       if (wParam == SC_CLOSE) {
-        if (!g_confirming) Close(dialog);
+        if (!g_switching) Close(dialog);
         return TRUE;
       }
       return FALSE;

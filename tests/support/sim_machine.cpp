@@ -547,6 +547,7 @@ BOOL RunDeviceHelper(const char* request, size_t requestSize, DeviceHelperRun* r
   Log("RunDeviceHelper");
   g_machine.helperRequests.emplace_back(request, requestSize);
   *run = DeviceHelperRun{};
+  if (g_machine.duringHelperRun != nullptr) g_machine.duringHelperRun();
   if (g_machine.helperRun == sim::HelperRun::CannotWrite || g_machine.helperRun == sim::HelperRun::CannotStart) {
     SetLastError(g_machine.helperRun == sim::HelperRun::CannotWrite ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
     return FALSE;

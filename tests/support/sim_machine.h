@@ -109,6 +109,9 @@ struct Machine {
   DWORD updateError = ERROR_GEN_FAILURE;  // the update's error when updateResult is FALSE
   HelperRun helperRun = HelperRun::Answers;
   std::vector<std::string> helperRequests;  // what each helper run was given
+  // Runs as each helper run starts: the messages that the wait for the helper
+  // dispatches on the calling thread.
+  void (*duringHelperRun)() = nullptr;
 
   // Session end requests (flags, reason).
   std::vector<std::pair<UINT, DWORD>> exitRequests;

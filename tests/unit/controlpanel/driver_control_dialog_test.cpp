@@ -381,6 +381,23 @@ TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileThePromptIsUp) {
   EXPECT_TRUE(Closed());
 }
 
+// On 64-bit Windows the opening waits for the device helper with this
+// thread's messages flowing: a second start can show the dialog then, and its
+// buttons must wait until the opening's switch is through.
+TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileTheOpeningSwitches) {
+  StoreMode(0);
+  sim::machine().wow64 = true;
+  sim::machine().duringHelperRun = [] {
+    HWND opening = FindWindowA("#32770", "Norza Driver Control");
+    SendMessageA(opening, WM_COMMAND, IDOK, 0);
+    SendMessageA(opening, WM_COMMAND, IDCANCEL, 0);
+  };
+  Open();
+  EXPECT_TRUE(IsWindow(dialog));
+  EXPECT_EQ(sim::machine().helperRequests.size(), 2u);  // one run to enable, one to disable
+  EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
+}
+
 TEST(InterfacePatternLists, NameTheFunctionsOfEachMode) {
   EXPECT_STREQ(WdmInterfacePatterns[0], "@USB\\VID_7E51&PID_0002&MI_00\\*");
   EXPECT_STREQ(WdmInterfacePatterns[1], "@USB\\VID_7E51&PID_0002&MI_03\\*");
