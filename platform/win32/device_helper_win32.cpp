@@ -91,7 +91,8 @@ bool CreatePrivateFolder(char (&folder)[MAX_PATH]) {
   if (!security.Build()) return false;
   char temp[MAX_PATH];
   const DWORD length = ::GetTempPathA(MAX_PATH, temp);
-  if (length == 0 || length > MAX_PATH - 40) {
+  // Room for "norza-" and 16 digits, then "\" and the helper's file name.
+  if (length == 0 || length + 6 + 16 + 1 + sizeof kHelperFile > MAX_PATH) {
     if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_BUFFER_OVERFLOW);
     return false;
   }
