@@ -88,14 +88,21 @@ TEST(PresentCountRetryTest, GrowsTheBufferWhenAListIsLongerAndOffersTheLastSizeN
   EXPECT_EQ(0, sim::machine().openSets);
 }
 
-TEST(PresentCountRetryTest, NullTextAndUnusableSetCountNothing) {
+// The thread's last error tells a count of 0 from a failure to count.
+TEST(PresentCountRetryTest, NullTextAndUnusableSetCountNothingAndSayWhy) {
   sim::Reset();
   sim::AddDevice("A", sim::kMediaClass, {"USB\\VID_2F1A&PID_0107"});
   EXPECT_EQ(0, GetDevicePresentCount(nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), ::GetLastError());
   EXPECT_TRUE(sim::machine().calls.empty());
+
+  ::SetLastError(0xDEAD);
+  EXPECT_EQ(0, GetDevicePresentCount("NOWHERE"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ::GetLastError());
 
   sim::machine().failBuildSet = true;
   EXPECT_EQ(0, GetDevicePresentCount("PID"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), ::GetLastError());  // the set's own error
   EXPECT_EQ(0, sim::machine().openSets);
 }
 
