@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "platform/unique_handle.h"
 
@@ -14,15 +13,11 @@ constexpr DWORD kFirstPropertyRead = 8192;
 // Two NULs after whatever the service stored, so the list is always closed.
 constexpr DWORD kTerminatorRoom = 2;
 
-struct FreeDeleter {
-  void operator()(void* p) const noexcept { std::free(p); }
-};
-
 }  // namespace
 
 IdList CDeviceControl::ReadDeviceIdList(HDEVINFO set, PSP_DEVINFO_DATA element, DWORD property) {
   DWORD offered = kFirstPropertyRead;
-  std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::malloc(offered + kTerminatorRoom)));
+  platform::unique_malloc<char> buffer(static_cast<char*>(std::malloc(offered + kTerminatorRoom)));
   while (buffer) {
     DWORD type = REG_NONE;
     DWORD required = 0;
@@ -59,7 +54,7 @@ int32_t CDeviceControl::ForEachMatchingDevice(const char* machineName, DWORD fla
     if (patterns[i] == nullptr) return Failure;
   }
 
-  std::unique_ptr<DevicePattern, FreeDeleter> table(
+  platform::unique_malloc<DevicePattern> table(
       static_cast<DevicePattern*>(std::malloc(sizeof(DevicePattern) * static_cast<size_t>(count))));
   if (!table) return Failure;
 

@@ -4,11 +4,11 @@
 // helper.
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "device_control.h"
 #include "helper_protocol.h"
 #include "platform/device_helper.h"
+#include "platform/unique_handle.h"
 
 namespace {
 
@@ -22,14 +22,10 @@ SP_PROPCHANGE_PARAMS PropertyChange(DWORD stateChange, DWORD scope) {
   return params;
 }
 
-struct FreeDeleter {
-  void operator()(void* p) const noexcept { std::free(p); }
-};
-
 // The devices a walk selected, by instance ID ("" when it could not be read),
 // in the walk's order.
 struct SelectedDevices {
-  std::unique_ptr<char[][kInstanceIdSize], FreeDeleter> ids;
+  platform::unique_malloc<char[][kInstanceIdSize]> ids;
   std::size_t count = 0;
   std::size_t capacity = 0;
 };
@@ -55,9 +51,9 @@ int32_t RememberDevice(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* c
 void ChangeInHelper(const SelectedDevices& selected, DeviceStateChangeContext* context) {
   const char* const words[] = {context->doneText, context->restartText, context->failText};
   constexpr std::size_t kRestart = 1, kFail = 2;
-  std::unique_ptr<const char*[], FreeDeleter> named(
+  platform::unique_malloc<const char*[]> named(
       static_cast<const char**>(std::malloc(selected.count * sizeof(const char*))));
-  std::unique_ptr<std::size_t[], FreeDeleter> answers(
+  platform::unique_malloc<std::size_t[]> answers(
       static_cast<std::size_t*>(std::malloc(selected.count * sizeof(std::size_t))));
   std::size_t namedCount = 0;
   bool answered = false;

@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "platform/unique_handle.h"
 
@@ -17,10 +16,6 @@ const GUID kMediaClassGuid = {0x4d36e96c, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x0
 // From regstr.h and newdev.h, which bring nothing else we need.
 constexpr DWORD kConfigFlagReinstall = 0x20;  // CONFIGFLAG_REINSTALL
 constexpr DWORD kInstallFlagForce = 0x1;      // INSTALLFLAG_FORCE
-
-struct FreeDeleter {
-  void operator()(void* p) const noexcept { std::free(p); }
-};
 
 // Copies at most size-1 characters and always terminates; the field was
 // zeroed before.
@@ -104,7 +99,7 @@ void CUsbInstall::MarkForReinstall() {
     platform::SetupDiGetDeviceRegistryPropertyA(set.get(), &element, SPDRP_HARDWAREID, nullptr, nullptr, 0,
                                                 &required);
     if (required == 0) continue;
-    std::unique_ptr<BYTE, FreeDeleter> ids(static_cast<BYTE*>(std::malloc(required)));
+    platform::unique_malloc<BYTE> ids(static_cast<BYTE*>(std::malloc(required)));
     if (!ids) continue;
     if (!platform::SetupDiGetDeviceRegistryPropertyA(set.get(), &element, SPDRP_HARDWAREID, nullptr, ids.get(),
                                                      required, nullptr)) {

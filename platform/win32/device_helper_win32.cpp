@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "platform/unique_handle.h"
 
@@ -39,10 +38,6 @@ bool FindHelperImage(const void** bytes, DWORD* size) {
   return true;
 }
 
-struct FreeDeleter {
-  void operator()(void* p) const noexcept { std::free(p); }
-};
-
 // A security descriptor whose DACL grants the current user everything and
 // nobody else anything, inherited by what is created below it.
 class PrivateSecurity {
@@ -70,8 +65,8 @@ class PrivateSecurity {
   }
 
  private:
-  std::unique_ptr<TOKEN_USER, FreeDeleter> user_;
-  std::unique_ptr<ACL, FreeDeleter> acl_;
+  unique_malloc<TOKEN_USER> user_;
+  unique_malloc<ACL> acl_;
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};
 };
@@ -172,7 +167,7 @@ class ChildHandles {
 
  private:
   HANDLE handles_[2];
-  std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, FreeDeleter> list_;
+  unique_malloc<_PROC_THREAD_ATTRIBUTE_LIST> list_;
   bool initialized_ = false;
   bool restricted_ = false;
 };

@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <cstdlib>
+#include <memory>
+
 #include "platform/device_setup.h"
 
 namespace platform {
@@ -68,6 +71,13 @@ using unique_kernel_handle = unique_handle<HANDLE, detail::CloseKernelHandle>;
 using unique_hhook = unique_handle<HHOOK, detail::UnhookHook>;
 using unique_hlocal = unique_handle<HLOCAL, detail::FreeLocal>;
 using unique_hmodule = unique_handle<HMODULE, detail::ReleaseLibrary>;
+
+// Memory from the C heap (malloc, realloc); T may be an array type.
+struct FreeDeleter {
+  void operator()(void* p) const noexcept { std::free(p); }
+};
+template <typename T>
+using unique_malloc = std::unique_ptr<T, FreeDeleter>;
 
 // A device information set: empty is INVALID_HANDLE_VALUE. Not a template
 // argument constant (it is a cast), so it gets its own small class.
