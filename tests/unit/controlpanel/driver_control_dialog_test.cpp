@@ -277,9 +277,6 @@ TEST_F(DriverControlDialogTest, ChangeAnsweredCancelSwitchesWithoutEndingTheSess
 // OK ends the session after the switch, unless a function failed to switch:
 // then the user is told why, and the stored mode is left for the next opening.
 TEST_F(DriverControlDialogTest, ChangeAnsweredOkLogsOffAfterTheSwitchUnlessAFunctionFailed) {
-  const std::string failed =
-      "The Norza's driver mode could not be changed: 1 of its 3 functions could not be switched.\n\n"
-      "Close the programs that use the Norza and try again, or start the control panel as an administrator.";
   using Exits = std::vector<std::pair<UINT, DWORD>>;
   struct Case { const char* what; bool plugged; sim::PropChange mi08; bool logsOff; };
   for (const Case& c : {Case{"MI_08 needs a reboot", true, sim::PropChange::NeedsReboot, true},
@@ -301,7 +298,9 @@ TEST_F(DriverControlDialogTest, ChangeAnsweredOkLogsOffAfterTheSwitchUnlessAFunc
     if (c.logsOff) {
       EXPECT_EQ(sim::CallNames().back(), "ExitWindowsEx");
     }
-    EXPECT_EQ(g_prompt.report, c.logsOff ? "" : failed);
+    // The report says how many of the Norza's functions failed.
+    EXPECT_EQ(g_prompt.report.find("1 of its 3") != std::string::npos, !c.logsOff) << g_prompt.report;
+    EXPECT_EQ(g_prompt.report.empty(), c.logsOff);
     EXPECT_EQ(g_prompt.reportErrorIconOkOnly, !c.logsOff);
     EXPECT_TRUE(Closed());
     TearDown();

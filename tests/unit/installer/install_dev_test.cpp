@@ -61,21 +61,30 @@ TEST_F(InstallDevTest, RunsCopyUpdateAndMarkingInOrderWithOneLibraryLoad) {
   EXPECT_FALSE(g_buttonArmed);
 }
 
+// The thread's last error is the update's, whatever ran after it: a media
+// device without flags makes the marking fail a read of its own.
 TEST_F(InstallDevTest, ResultIsTheLowByteOfTheUpdateWhateverTheCopyGave) {
   struct Case {
     BOOL update;
     BOOL copy;
     unsigned char expected;
+    DWORD error;
   };
+  const DWORD noDevice = static_cast<DWORD>(ERROR_NO_SUCH_DEVINST);
   const Case cases[] = {
-      {TRUE, TRUE, 1}, {FALSE, TRUE, 0}, {TRUE, FALSE, 1}, {2, TRUE, 1}, {0x100, TRUE, 0},
+      {TRUE, TRUE, 1, 0}, {FALSE, TRUE, 0, noDevice}, {TRUE, FALSE, 1, 0}, {2, TRUE, 1, 0},
+      {0x100, TRUE, 0, ERROR_GEN_FAILURE},  // a failure that names no error still says it failed
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "update " << c.update << " copy " << c.copy);
     sim::Reset();
     sim::machine().updateResult = c.update;
+    sim::machine().updateError = noDevice;
     sim::machine().copyOemInfResult = c.copy;
+    sim::AddDevice("MEDIA\\NOFLAGS", sim::kMediaClass, {kId});
+    ::SetLastError(0xDEAD);
     EXPECT_EQ(c.expected, Install());
+    EXPECT_EQ(c.error, ::GetLastError());
     EXPECT_EQ(1u, sim::machine().driverUpdates.size());
     EXPECT_EQ(1u, sim::CallsOf("SetupDiGetClassDevsA").size());  // marking runs whatever the result
   }
@@ -87,8 +96,10 @@ TEST_F(InstallDevTest, WithoutTheUpdateFunctionFailsButStillCopiesAndMarks) {
     bool library;
     bool function;
     int frees;
+    DWORD error;
   };
-  const Case cases[] = {{"no newdev.dll", false, true, 0}, {"no update function", true, false, 1}};
+  const Case cases[] = {{"no newdev.dll", false, true, 0, ERROR_MOD_NOT_FOUND},
+                        {"no update function", true, false, 1, ERROR_PROC_NOT_FOUND}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     sim::Reset();
@@ -97,6 +108,7 @@ TEST_F(InstallDevTest, WithoutTheUpdateFunctionFailsButStillCopiesAndMarks) {
     sim::AddDevice("MEDIA\\1", sim::kMediaClass, {kId}).configFlags = 0;
 
     EXPECT_EQ(0, Install());
+    EXPECT_EQ(c.error, ::GetLastError());
     ASSERT_EQ(1u, sim::machine().copiedInfs.size());
     EXPECT_EQ("C:\\drivers\\norza.inf", sim::machine().copiedInfs[0].source);
     EXPECT_TRUE(sim::machine().driverUpdates.empty());
@@ -239,6 +251,7 @@ TEST_F(InstallDevTest, RejectsMissingAndOverlongTextsBeforeDoingAnything) {
     sim::Reset();
     sim::AddDevice("MEDIA\\1", sim::kMediaClass, {kId}).configFlags = 0;
     EXPECT_EQ(c.expected, Install(c.dir, c.name, c.hwid));
+    EXPECT_EQ(c.expected == 0 ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS, ::GetLastError());
     if (c.expected == 0) {
       EXPECT_TRUE(sim::machine().calls.empty());
     } else {
@@ -249,42 +262,9 @@ TEST_F(InstallDevTest, RejectsMissingAndOverlongTextsBeforeDoingAnything) {
   }
 }
 
-// The caller learns why from the thread's last error: that of the step that
-// decided the result, whatever ran after it (a media device without flags
-// makes the marking fail a read of its own).
-TEST_F(InstallDevTest, LeavesTheErrorOfTheDecidingStep) {
-  struct Case {
-    const char* what;
-    void (*describe)(sim::Machine&);
-    const char* dir;
-    unsigned char result;
-    DWORD error;
-  };
-  const Case cases[] = {
-      {"done", [](sim::Machine&) {}, "C:\\d", 1, ERROR_SUCCESS},
-      {"copy fails, which is ignored", [](sim::Machine& m) { m.copyOemInfResult = FALSE; }, "C:\\d", 1,
-       ERROR_SUCCESS},
-      {"update fails", [](sim::Machine& m) { m.updateResult = FALSE, m.updateError = ERROR_NO_SUCH_DEVINST; },
-       "C:\\d", 0, static_cast<DWORD>(ERROR_NO_SUCH_DEVINST)},
-      {"no update function", [](sim::Machine& m) { m.updateFunctionPresent = false; }, "C:\\d", 0,
-       ERROR_PROC_NOT_FOUND},
-      {"no newdev.dll", [](sim::Machine& m) { m.newDevPresent = false; }, "C:\\d", 0, ERROR_MOD_NOT_FOUND},
-      {"refused arguments", [](sim::Machine&) {}, nullptr, 0, ERROR_INVALID_PARAMETER},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    sim::Reset();
-    sim::AddDevice("MEDIA\\NOFLAGS", sim::kMediaClass, {kId});
-    c.describe(sim::machine());
-    ::SetLastError(0xDEAD);
-    EXPECT_EQ(c.result, Install(c.dir));
-    EXPECT_EQ(c.error, ::GetLastError());
-  }
-}
-
 // A 32-bit process on 64-bit Windows may not update drivers or change device
-// states: in this process both are refused, through the helper both work.
-TEST_F(InstallDevTest, On64BitWindowsTheHelperDoesWhatThisProcessMayNot) {
+// states: in this process both are refused (the helper's route is below).
+TEST_F(InstallDevTest, On64BitWindowsThisProcessIsRefusedDeviceChanges) {
   const char* const wdm[] = {"@USB\\VID_7E51&PID_0002&MI_00\\*", "@USB\\VID_7E51&PID_0002&MI_03\\*"};
   sim::machine().wow64 = true;
   sim::AddDevice("USB\\VID_7E51&PID_0002&MI_00\\1", sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_00"});
@@ -300,19 +280,12 @@ TEST_F(InstallDevTest, On64BitWindowsTheHelperDoesWhatThisProcessMayNot) {
     EXPECT_FALSE(install.Install("C:\\d", "n.inf", kId));
     EXPECT_EQ(static_cast<DWORD>(ERROR_IN_WOW64), ::GetLastError());
   }
-
-  DeviceStateChangeContext throughHelper{};
-  CDeviceControl().DisableDevices(2, wdm, &throughHelper);
-  EXPECT_EQ(2u, throughHelper.devicesChanged);
-  EXPECT_FALSE(sim::machine().devices[0].enabledConfig || sim::machine().devices[1].enabledConfig);
-  EXPECT_EQ(1, Install());
-  EXPECT_EQ(2u, sim::machine().helperRequests.size()) << "one run for the batch, one for the installation";
   capture.Finish();
 }
 
-// Whatever goes wrong with the helper is a failure, with a reason, for the
-// installation and for every device it was to change; never a success that
-// did not happen.
+// Through the helper both work, one run per batch. Whatever goes wrong with
+// the helper is a failure, with a reason, for the installation and for every
+// device it was to change; never a success that did not happen.
 TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
   using sim::HelperRun;
   struct Case {
@@ -333,8 +306,8 @@ TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
       {"cannot be written", HelperRun::CannotWrite, TRUE, 0, ERROR_DISK_FULL, "Fail"},
       {"cannot start", HelperRun::CannotStart, TRUE, 0, ERROR_ACCESS_DENIED, "Fail"},
   };
-  const char* const asio[] = {"@USB\\VID_7E51&PID_0002&MI_08\\*"};
-  const std::string id = "USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008";
+  const char* const wdm[] = {"@USB\\VID_7E51&PID_0002&MI_00\\*", "@USB\\VID_7E51&PID_0002&MI_03\\*"};
+  const std::string ids[] = {"USB\\VID_7E51&PID_0002&MI_00\\1", "USB\\VID_7E51&PID_0002&MI_03\\1"};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     sim::Reset();
@@ -343,15 +316,18 @@ TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
     m.helperRun = c.run;
     m.updateResult = c.update;
     m.updateError = ERROR_NO_SUCH_DEVINST;
-    sim::AddDevice(id, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_08"});
+    for (const auto& id : ids) sim::AddDevice(id, sim::kUsbClass, {id.substr(0, id.size() - 2)});
 
     ::SetLastError(0xDEAD);
     EXPECT_EQ(c.result, Install());
     EXPECT_EQ(c.error, ::GetLastError());
 
     sim::StdoutCapture capture;
-    CDeviceControl().DisableDevices(1, asio);
-    EXPECT_EQ(id + std::string(60 - id.size(), ' ') + ": " + c.word + "\n", capture.Finish());
+    CDeviceControl().DisableDevices(2, wdm);
+    std::string lines;
+    for (const auto& id : ids) lines += id + std::string(60 - id.size(), ' ') + ": " + c.word + "\n";
+    EXPECT_EQ(lines, capture.Finish());
+    EXPECT_EQ(2u, m.helperRequests.size()) << "one run for the installation, one for the batch";
     EXPECT_EQ(0, m.openSets);
   }
 }
