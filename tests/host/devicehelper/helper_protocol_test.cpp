@@ -25,26 +25,19 @@ std::string InstallRequest(int32_t button, const char* dir, const char* name, co
 
 bool Parse(const std::string& text, Request& request) { return helper::ParseRequest(text.data(), text.size(), request); }
 
-TEST(HelperProtocolTest, RequestsArriveAsTheyWereWritten) {
+// Texts travel whatever bytes they hold (the simulated machine's tests carry
+// ordinary ones back and forth).
+TEST(HelperProtocolTest, TextsWithAnyBytesArriveAsTheyWereWritten) {
   const std::string longest(199, '\xE9');
   const std::string awkward = "a\nb c\r\x01\xff";  // bytes that would end or split a line
   Request state;
-  ASSERT_TRUE(Parse(StateRequest(2, {"USB\\VID_7E51&PID_0002&MI_00\\7&1A&0&0000", awkward.c_str(), longest.c_str()}),
-                    state));
-  EXPECT_EQ(Request::Kind::StateChange, state.kind);
-  EXPECT_EQ(2u, state.stateChange);
-  ASSERT_EQ(3u, state.idCount);
-  EXPECT_STREQ("USB\\VID_7E51&PID_0002&MI_00\\7&1A&0&0000", state.ids[0]);
-  EXPECT_EQ(awkward, state.ids[1]);
-  EXPECT_EQ(longest, state.ids[2]);
-
+  ASSERT_TRUE(Parse(StateRequest(2, {awkward.c_str(), longest.c_str()}), state));
+  ASSERT_EQ(2u, state.idCount);
+  EXPECT_EQ(awkward + "|" + longest, std::string(state.ids[0]) + "|" + state.ids[1]);
   Request install;
   ASSERT_TRUE(Parse(InstallRequest(-2147483647 - 1, "", awkward.c_str(), longest.c_str()), install));
-  EXPECT_EQ(Request::Kind::Install, install.kind);
   EXPECT_EQ(-2147483647 - 1, install.buttonId);
-  EXPECT_STREQ("", install.infDir);
-  EXPECT_EQ(awkward, install.infName);
-  EXPECT_EQ(longest, install.hardwareId);
+  EXPECT_EQ("|" + awkward + "|" + longest, std::string(install.infDir) + "|" + install.infName + "|" + install.hardwareId);
 }
 
 TEST(HelperProtocolTest, RefusesAnythingButExactlyOneRequest) {
