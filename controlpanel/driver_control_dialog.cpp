@@ -2,15 +2,13 @@
 
 #include "device_control.h"
 #include "mode_store.h"
+#include "platform/rights.h"
 #include "platform/session.h"
 #include "resource.h"
 #include "sound_devices.h"
 
 #include <cstdio>
-
-const char* const WdmInterfacePatterns[2] = {"@USB\\VID_7E51&PID_0002&MI_00\\*",
-                                             "@USB\\VID_7E51&PID_0002&MI_03\\*"};
-const char* const AsioInterfacePatterns[1] = {"@USB\\VID_7E51&PID_0002&MI_08\\*"};
+#include <cstring>
 
 namespace {
 
@@ -20,6 +18,9 @@ constexpr char kSwitchFailed[] =
     "The Norza's driver mode could not be changed: %u of its %u functions could not be switched.\n\n"
     "Close the programs that use the Norza and try again, or start the control panel as an "
     "administrator.";
+constexpr char kModeNotStored[] = "The Norza's driver mode could not be changed.";
+constexpr char kConsentNeeded[] =
+    "\n\nChanging the driver mode needs an administrator's consent: answer Yes when Windows asks.";
 // Every bit of the reason set: no particular reason is claimed for the log-off.
 constexpr DWORD kLogOffReason = 0xFFFFFFFF;
 
@@ -33,6 +34,9 @@ bool g_switching = false;
 
 void OnInitDialog(HWND dialog) {
   g_switching = false;
+  // One mode for the machine: a standard user's write is refused, not kept
+  // in a copy of the user's own that nobody else reads.
+  platform::TurnOffRegistryVirtualization();
   int mode = ReadAudioMode();
   g_currentMode = mode;
   if (mode == WDM || mode == ASIO) {
@@ -40,9 +44,12 @@ void OnInitDialog(HWND dialog) {
     // focus and Tab land on the checked one only.
     CheckRadioButton(dialog, IDC_WDM_MODE, IDC_ASIO_MODE, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE);
     g_switching = true;
-    ApplyDriverMode(mode);  // shows nothing: this is where an unfinished switch is retried
+    // Shows nothing: this is where an unfinished switch is retried. Without
+    // the rights, storing the mode again rides along with a helper run the
+    // switch needs, and never asks for consent alone.
+    const SwitchOutcome outcome = ApplyDriverMode(mode, ChooseDeviceRoute(), ModeStore::IfSwitching);
     g_switching = false;
-    WriteAudioMode(mode);
+    if (!outcome.stored) WriteAudioMode(mode);
   }
 }
 
@@ -54,9 +61,14 @@ void Close(HWND dialog) {
 // A log-off would hide that the mode is not in force; the user learns what
 // to do instead. The stored mode stays, so the next opening finishes the switch.
 void ReportFailedSwitch(const SwitchOutcome& outcome) {
-  char text[sizeof kSwitchFailed + 32];
-  std::snprintf(text, sizeof text, kSwitchFailed, static_cast<unsigned>(outcome.failed),
-                static_cast<unsigned>(outcome.selected));
+  char text[sizeof kSwitchFailed + sizeof kConsentNeeded + 32];
+  if (outcome.failed > 0) {
+    std::snprintf(text, sizeof text, kSwitchFailed, static_cast<unsigned>(outcome.failed),
+                  static_cast<unsigned>(outcome.selected));
+  } else {
+    std::snprintf(text, sizeof text, "%s", kModeNotStored);
+  }
+  if (outcome.consentMissing) std::strcat(text, kConsentNeeded);
   MessageBoxA(nullptr, text, kPromptCaption, MB_OK | MB_ICONERROR);
 }
 
@@ -65,19 +77,26 @@ void OnOk(HWND dialog) {
   // Only the WDM button is asked: with neither checked the choice is ASIO.
   bool wdmSelected = IsDlgButtonChecked(dialog, IDC_WDM_MODE) == BST_CHECKED;
   int selected = wdmSelected ? WDM : ASIO;
-  WriteAudioMode(selected);
-  if (selected == g_currentMode) {
+  const bool changed = selected != g_currentMode;
+  // Without the rights, a changed mode is stored by the one elevated helper
+  // run of the switch, after the prompt.
+  const DeviceRoute route = ChooseDeviceRoute();
+  const bool storeInHelper = changed && route == DeviceRoute::ElevatedHelper;
+  if (!storeInHelper) WriteAudioMode(selected);
+  if (!changed) {
     DestroyWindow(dialog);
     return;
   }
 
+  // The user's own settings: always here, never in a helper that may run as
+  // another administrator.
   ReassignDefaultSoundDevices();
   g_currentMode = selected;
 
   g_switching = true;
   int answer = MessageBoxA(nullptr, kRebootPrompt, kPromptCaption, MB_OKCANCEL);
-  SwitchOutcome outcome = ApplyDriverMode(selected);
-  if (outcome.failed > 0) {
+  SwitchOutcome outcome = ApplyDriverMode(selected, route, storeInHelper ? ModeStore::Always : ModeStore::Never);
+  if (outcome.failed > 0 || (storeInHelper && !outcome.stored)) {
     ReportFailedSwitch(outcome);
   } else if (answer == IDOK) {
     platform::ExitWindowsEx(EWX_LOGOFF, kLogOffReason);
@@ -126,20 +145,24 @@ INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
 
 }  // namespace
 
-SwitchOutcome ApplyDriverMode(int mode) {
-  CDeviceControl control;
-  DeviceStateChangeContext enabled{};
-  DeviceStateChangeContext disabled{};
-  if (mode == WDM) {
-    control.EnableDevices(2, WdmInterfacePatterns, &enabled);
-    control.DisableDevices(1, AsioInterfacePatterns, &disabled);
-  } else {
-    control.EnableDevices(1, AsioInterfacePatterns, &enabled);
-    control.DisableDevices(2, WdmInterfacePatterns, &disabled);
-  }
+SwitchOutcome ApplyDriverMode(int mode, DeviceRoute route, ModeStore store) {
+  StateChangeBatch wdm{2, WdmInterfacePatterns, mode == WDM ? DWORD{DICS_ENABLE} : DWORD{DICS_DISABLE}, {}, 0};
+  StateChangeBatch asio{1, AsioInterfacePatterns, mode == WDM ? DWORD{DICS_DISABLE} : DWORD{DICS_ENABLE}, {}, 0};
+  // The mode's own functions first, then the other mode's.
+  StateChangeBatch batches[2] = {mode == WDM ? wdm : asio, mode == WDM ? asio : wdm};
+  StateChangeStep step;
+  if (store != ModeStore::Never) step.storeMode = mode;
+  step.storeAlone = store == ModeStore::Always;
+  ChangeDeviceStates(batches, 2, route, &step);
+
   SwitchOutcome outcome;
-  outcome.selected = enabled.devicesSelected + disabled.devicesSelected;
-  outcome.failed = outcome.selected - enabled.devicesChanged - disabled.devicesChanged;
+  for (const StateChangeBatch& batch : batches) {
+    outcome.selected += batch.outcome.devicesSelected;
+    outcome.failed += batch.outcome.devicesSelected - batch.outcome.devicesChanged;
+  }
+  outcome.stored = step.stored;
+  outcome.consentMissing = step.helper == HelperRunOutcome::NotStarted ||
+                           (route == DeviceRoute::InProcess && outcome.failed > 0 && !platform::ProcessIsElevated());
   return outcome;
 }
 

@@ -6,23 +6,32 @@
 
 #include <cstdint>
 
+#include "device_control.h"
+
 // Posted by a second start of the control panel to bring this one's dialog
 // to the front. wParam and lParam are 0.
 constexpr UINT WM_SHOW_CONTROL_PANEL = WM_APP + 0x66;
 
-// The Norza's USB functions of each mode, as instance-ID patterns.
-extern const char* const WdmInterfacePatterns[2];   // functions 0 and 3
-extern const char* const AsioInterfacePatterns[1];  // function 8
+#include "mode_functions.h"
 
 // The dialog procedure of IDD_DRIVER_CONTROL.
 INT_PTR CALLBACK DriverControlDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // What a device switch came to: the Norza functions it handed to a state
-// change, and how many of those did not change.
+// change, how many of those did not change, whether a helper run stored the
+// mode, and whether the switch lacked an administrator's consent (declined,
+// or no helper to ask it for).
 struct SwitchOutcome {
   uint32_t selected = 0;
   uint32_t failed = 0;
+  bool stored = false;
+  bool consentMissing = false;
 };
 
-// Enables the functions of the given mode, then disables the other mode's.
-SwitchOutcome ApplyDriverMode(int mode);
+// Whether the elevated helper run of a switch also stores the mode: never,
+// only when the switch needs a run anyway, or in any case.
+enum class ModeStore { Never, IfSwitching, Always };
+
+// Enables the functions of the given mode, then disables the other mode's,
+// as one step on `route`.
+SwitchOutcome ApplyDriverMode(int mode, DeviceRoute route, ModeStore store);

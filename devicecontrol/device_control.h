@@ -3,6 +3,7 @@
 // status line per device on standard output.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "device_pattern.h"
@@ -69,6 +70,49 @@ struct DeviceStateChangeContext {
 
 // A fresh context for DICS_ENABLE or DICS_DISABLE, with the status words.
 DeviceStateChangeContext MakeStateChangeContext(DWORD stateChange);
+
+// Where a step of state changes runs. Changing a device's state needs an
+// administrator's rights and a process of the machine's bitness: in this
+// process when it has both; in the 64-bit helper when only the bitness
+// differs; in the helper started with the platform's elevation request (one
+// consent for the whole step) when the rights are missing and the helper can
+// run here. On 32-bit Windows without the rights the step is tried here.
+enum class DeviceRoute { InProcess, Helper, ElevatedHelper };
+DeviceRoute ChooseDeviceRoute();
+
+// One batch of a step: the devices its patterns select get `stateChange`.
+struct StateChangeBatch {
+  int32_t count;
+  const char* const* patterns;
+  DWORD stateChange;
+  DeviceStateChangeContext outcome;  // filled by ChangeDeviceStates
+  int32_t result;                    // of the walk, as ForEachMatchingDevice gives it
+};
+
+// How the helper run of a step went.
+enum class HelperRunOutcome {
+  NotNeeded,   // no helper route, or nothing to hand to it
+  Answered,    // it answered for every device
+  Failed,      // it ran, but its answer is missing or wrong: every device it had reads "Fail"
+  NotStarted,  // it did not start (consent refused, cannot be written or started)
+};
+
+// What goes with the batches: on the elevated route the helper stores
+// `storeMode` (0 or 1; -1 none) before changing anything. When `storeAlone`,
+// the mode alone is reason enough for the helper run; otherwise it only rides
+// along with a run the batches need.
+struct StateChangeStep {
+  int32_t storeMode = -1;
+  bool storeAlone = false;
+  HelperRunOutcome helper = HelperRunOutcome::NotNeeded;
+  bool stored = false;  // the helper stored the mode
+};
+
+// Changes the batches in order, one status line per selected device in the
+// walk's order, batch after batch. A device the platform reports as already
+// in the state asked for is not changed again and reads as done. On the
+// helper routes, one helper run carries the whole step.
+void ChangeDeviceStates(StateChangeBatch* batches, std::size_t count, DeviceRoute route, StateChangeStep* step);
 
 // The DeviceCallback of EnableDevices and DisableDevices; always returns 0.
 int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t index, void* context);

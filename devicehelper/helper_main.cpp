@@ -1,14 +1,21 @@
-// norza-device-helper.exe: the 64-bit process that a 32-bit Norza program
-// starts on 64-bit Windows, where a 32-bit process may not change device
-// states or update drivers. It reads one request on standard input, carries
-// it out and answers on standard output (helper_protocol.h). A windowed
-// program, so that starting it never opens a console.
+// norza-device-helper.exe: the 64-bit process that a Norza program starts
+// where it may not change device states or update drivers itself: a 32-bit
+// process on 64-bit Windows, or a control panel without an administrator's
+// rights. It carries out one request and answers it (helper_protocol.h). A
+// windowed program, so that starting it never opens a console.
+//
+// Started by its caller: the request on standard input, the answer on
+// standard output. Started through the elevation request:
+//   norza-device-helper.exe --answer \\.\pipe\norza-<hex> <request in hex>
+// since an elevated process inherits nothing from the one that asked for it.
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "helper_protocol.h"
 #include "helper_requests.h"
@@ -17,11 +24,10 @@ namespace {
 
 // No request of ours comes near this.
 constexpr std::size_t kMaxRequest = 4 << 20;
+constexpr char kAnswerOption[] = "--answer";
+constexpr char kPipePrefix[] = "\\\\.\\pipe\\norza-";
 
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  helper::Text request;
+int ReadStandardInput(helper::Text& request) {
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   char chunk[4096];
   DWORD read = 0;
@@ -29,8 +35,43 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     request.Append(chunk, read);
     if (request.size() > kMaxRequest) return ERROR_INVALID_DATA;
   }
-  if (!request.ok()) return ERROR_NOT_ENOUGH_MEMORY;
+  return request.ok() ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+// Points standard output at the caller's answer pipe. Only a pipe of the
+// caller's naming: an elevated program writes nowhere else it is told to.
+int AnswerThroughPipe(const char* name) {
+  if (std::strncmp(name, kPipePrefix, sizeof kPipePrefix - 1) != 0 || std::strlen(name) > 64) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  HANDLE pipe = ::CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                              nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(pipe), _O_WRONLY | _O_BINARY);
+  if (fd < 0 || _dup2(fd, 1) != 0) {
+    if (fd < 0) ::CloseHandle(pipe);
+    return ERROR_INVALID_HANDLE;
+  }
+  _close(fd);  // descriptor 1 keeps its own handle to the pipe
+  ::SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  helper::Text request;
+  const bool elevated = __argc == 4 && std::strcmp(__argv[1], kAnswerOption) == 0;
+  int status;
+  if (elevated) {
+    status = helper::ReadHexRequest(__argv[3], request) ? AnswerThroughPipe(__argv[2]) : ERROR_INVALID_DATA;
+  } else if (__argc == 1) {
+    status = ReadStandardInput(request);
+  } else {
+    status = ERROR_INVALID_PARAMETER;
+  }
+  if (status != ERROR_SUCCESS) return status;
   // The status lines go out byte for byte; the caller prints them itself.
-  _setmode(_fileno(stdout), _O_BINARY);
-  return static_cast<int>(HandleHelperRequest(request.data(), request.size()));
+  _setmode(1, _O_BINARY);
+  return static_cast<int>(HandleHelperRequest(request.data(), request.size(), elevated));
 }

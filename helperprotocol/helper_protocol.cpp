@@ -154,9 +154,18 @@ void Text::AppendNumber(int64_t value) {
 
 Request::~Request() { std::free(ids); }
 
-void WriteStateChangeRequest(Text& out, uint32_t stateChange, const char* const* ids, std::size_t count) {
+void BeginStateChangeRequest(Text& out, int32_t mode) {
   out.Append(kHeader);
-  out.Append("\nSTATE ");
+  out.Append("\n");
+  if (mode >= 0) {
+    out.Append("MODE ");
+    out.AppendNumber(mode);
+    out.Append("\n");
+  }
+}
+
+void AppendStateChangeBatch(Text& out, uint32_t stateChange, const char* const* ids, std::size_t count) {
+  out.Append("STATE ");
   out.AppendNumber(stateChange);
   out.Append("\n");
   for (std::size_t i = 0; i < count; ++i) {
@@ -164,7 +173,14 @@ void WriteStateChangeRequest(Text& out, uint32_t stateChange, const char* const*
     out.AppendHex(ids[i]);
     out.Append("\n");
   }
-  out.Append("END\n");
+}
+
+void EndRequest(Text& out) { out.Append("END\n"); }
+
+void WriteStateChangeRequest(Text& out, uint32_t stateChange, const char* const* ids, std::size_t count) {
+  BeginStateChangeRequest(out, -1);
+  AppendStateChangeBatch(out, stateChange, ids, count);
+  EndRequest(out);
 }
 
 void WriteInstallRequest(Text& out, int32_t buttonId, const char* infDir, const char* infName,
@@ -205,43 +221,83 @@ bool ParseRequest(const char* data, std::size_t size, Request& out) {
            HexField(lines, "HWID", out.hardwareId) && AtEndLine(lines);
   }
 
-  if (!Field(line, length, "STATE", &value, &valueLength) || !DecodeNumber(value, valueLength, 1, 2, &number)) {
-    return false;
-  }
   out.kind = Request::Kind::StateChange;
-  out.stateChange = static_cast<uint32_t>(number);
+  out.mode = -1;
+  out.batchCount = 0;
   std::free(out.ids);
   out.ids = nullptr;
   out.idCount = 0;
-  std::size_t capacity = 0;
-  while (lines.Next(&line, &length)) {
-    if (Equals(line, length, "END")) return out.idCount != 0 && lines.AtEnd();
-    if (!Field(line, length, "ID", &value, &valueLength) || out.idCount == kMaxDevices) return false;
-    if (out.idCount == capacity) {
-      capacity = capacity == 0 ? 8 : capacity * 2;
-      void* grown = std::realloc(out.ids, capacity * sizeof *out.ids);
-      if (grown == nullptr) return false;
-      out.ids = static_cast<char(*)[kMaxText + 1]>(grown);
-    }
-    if (valueLength == 0 || !DecodeHex(value, valueLength, out.ids[out.idCount])) return false;
-    ++out.idCount;
+  if (Field(line, length, "MODE", &value, &valueLength)) {
+    if (!DecodeNumber(value, valueLength, 0, 1, &number) || !lines.Next(&line, &length)) return false;
+    out.mode = static_cast<int32_t>(number);
   }
-  return false;
+  std::size_t capacity = 0;
+  for (;;) {
+    if (Equals(line, length, "END")) {
+      // Something to do, and no batch without a device.
+      const bool whole = out.batchCount == 0 || out.batches[out.batchCount - 1].count != 0;
+      return whole && (out.mode >= 0 || out.batchCount != 0) && lines.AtEnd();
+    }
+    if (Field(line, length, "STATE", &value, &valueLength)) {
+      if ((out.batchCount != 0 && out.batches[out.batchCount - 1].count == 0) || out.batchCount == kMaxBatches ||
+          !DecodeNumber(value, valueLength, 1, 2, &number)) {
+        return false;
+      }
+      Request::Batch& batch = out.batches[out.batchCount++];
+      batch.stateChange = static_cast<uint32_t>(number);
+      batch.first = out.idCount;
+      batch.count = 0;
+    } else {
+      if (out.batchCount == 0 || !Field(line, length, "ID", &value, &valueLength) || out.idCount == kMaxDevices) {
+        return false;
+      }
+      if (out.idCount == capacity) {
+        capacity = capacity == 0 ? 8 : capacity * 2;
+        void* grown = std::realloc(out.ids, capacity * sizeof *out.ids);
+        if (grown == nullptr) return false;
+        out.ids = static_cast<char(*)[kMaxText + 1]>(grown);
+      }
+      if (valueLength == 0 || !DecodeHex(value, valueLength, out.ids[out.idCount])) return false;
+      ++out.idCount;
+      ++out.batches[out.batchCount - 1].count;
+    }
+    if (!lines.Next(&line, &length)) return false;
+  }
 }
 
-bool ParseStateChangeAnswer(const char* data, std::size_t size, const char* const* ids, std::size_t count,
-                            const char* const* words, std::size_t wordCount, std::size_t* chosen) {
+void WriteRequest(Text& out, const Request& request) {
+  if (request.kind == Request::Kind::Install) {
+    WriteInstallRequest(out, request.buttonId, request.infDir, request.infName, request.hardwareId);
+    return;
+  }
+  BeginStateChangeRequest(out, request.mode);
+  for (std::size_t b = 0; b < request.batchCount; ++b) {
+    const Request::Batch& batch = request.batches[b];
+    out.Append("STATE ");
+    out.AppendNumber(batch.stateChange);
+    out.Append("\n");
+    for (std::size_t i = batch.first; i < batch.first + batch.count; ++i) {
+      out.Append("ID ");
+      out.AppendHex(request.ids[i]);
+      out.Append("\n");
+    }
+  }
+  EndRequest(out);
+}
+
+bool ParseStateChangeAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
+                            std::size_t* chosen) {
   Lines lines(data, size);
   for (std::size_t i = 0; i < count; ++i) {
     const char* line;
     std::size_t length;
     if (!lines.Next(&line, &length)) return false;
     bool matched = false;
-    for (std::size_t w = 0; w < wordCount && !matched; ++w) {
-      char expected[kStatusLineSize];
-      const std::size_t n = FormatStatusLine(expected, sizeof expected, ids[i], words[w]);
+    for (std::size_t w = 0; w < kStatusWords && !matched; ++w) {
+      char text[kStatusLineSize];
+      const std::size_t n = FormatStatusLine(text, sizeof text, expected[i].id, expected[i].words[w]);
       // The expected line ends in '\n', which Next has taken off.
-      if (n != 0 && n - 1 == length && std::memcmp(expected, line, length) == 0) {
+      if (n != 0 && n - 1 == length && std::memcmp(text, line, length) == 0) {
         chosen[i] = w;
         matched = true;
       }
@@ -268,6 +324,28 @@ bool ParseInstallAnswer(const char* data, std::size_t size, bool* installed, uin
   *installed = success;
   *error = static_cast<uint32_t>(number);
   return true;
+}
+
+void WriteHexRequest(Text& out, const char* request, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char byte = static_cast<unsigned char>(request[i]);
+    const char pair[2] = {kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
+    out.Append(pair, 2);
+  }
+}
+
+bool ReadHexRequest(const char* hex, Text& out) {
+  if (hex == nullptr) return false;
+  const std::size_t length = std::strlen(hex);
+  if (length == 0 || length % 2 != 0 || length > kMaxCommandLineRequest) return false;
+  for (std::size_t i = 0; i < length; i += 2) {
+    const int high = HexValue(hex[i]);
+    const int low = HexValue(hex[i + 1]);
+    if (high < 0 || low < 0) return false;
+    const char byte = static_cast<char>(high << 4 | low);
+    out.Append(&byte, 1);
+  }
+  return out.ok();
 }
 
 }  // namespace helper

@@ -18,6 +18,10 @@ HDEVINFO SetupDiGetClassDevsExA(const GUID* ClassGuid, PCSTR Enumerator, HWND hw
                                   MachineName, Reserved);
 }
 
+CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG ulFlags) {
+  return ::CM_Get_DevNode_Status(pulStatus, pulProblemNumber, dnDevInst, ulFlags);
+}
+
 HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent,
                               DWORD Flags) {
   return ::SetupDiGetClassDevsA(ClassGuid, Enumerator, hwndParent, Flags);

@@ -14,13 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   helper::Request request;
   if (helper::ParseRequest(input.data(), input.size(), request)) {
     helper::Text again;
-    if (request.kind == helper::Request::Kind::Install) {
-      helper::WriteInstallRequest(again, request.buttonId, request.infDir, request.infName, request.hardwareId);
-    } else {
-      std::vector<const char*> ids;
-      for (size_t i = 0; i < request.idCount; ++i) ids.push_back(request.ids[i]);
-      helper::WriteStateChangeRequest(again, request.stateChange, ids.data(), ids.size());
-    }
+    helper::WriteRequest(again, request);
     if (again.size() != size || std::memcmp(again.data(), input.data(), size) != 0) {
       __builtin_trap();
     }
@@ -32,10 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     __builtin_trap();
   }
 
-  const char* const ids[] = {"USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", "A"};
-  const char* const words[] = {"Enabled", "Reboot", "Fail"};
+  const char* const enable[] = {"Enabled", "Reboot", "Fail"};
+  const char* const disable[] = {"Disabled", "Reboot", "Fail"};
+  const helper::ExpectedLine expected[] = {{"USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", enable}, {"A", disable}};
   size_t chosen[2] = {};
-  if (helper::ParseStateChangeAnswer(input.data(), input.size(), ids, 2, words, 3, chosen) &&
+  if (helper::ParseStateChangeAnswer(input.data(), input.size(), expected, 2, chosen) &&
       (chosen[0] > 2 || chosen[1] > 2)) {
     __builtin_trap();
   }

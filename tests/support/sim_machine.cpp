@@ -5,6 +5,7 @@
 #include "helper_requests.h"
 #include "platform/device_helper.h"
 #include "platform/device_setup.h"
+#include "platform/rights.h"
 #include "platform/session.h"
 #include "platform/wave_devices.h"
 
@@ -33,12 +34,22 @@ struct DeviceSet {
 
 Machine g_machine;
 std::vector<std::unique_ptr<DeviceSet>> g_sets;
-bool g_inHelper = false;  // the device helper's 64-bit process is running
+bool g_inHelper = false;          // the device helper's 64-bit process is running
+bool g_inElevatedHelper = false;  // ... started with consent
 
 // What a 32-bit process on 64-bit Windows is refused.
 bool RefusedInWow64() {
   if (!g_machine.wow64 || g_inHelper) return false;
   SetLastError(ERROR_IN_WOW64);
+  return true;
+}
+
+bool HasRights() { return g_machine.elevated || g_inElevatedHelper; }
+
+// What a process without an administrator's rights is refused.
+bool RefusedWithoutRights() {
+  if (HasRights()) return false;
+  SetLastError(ERROR_ACCESS_DENIED);
   return true;
 }
 
@@ -128,7 +139,7 @@ BOOL WINAPI SimUpdateDriver(HWND, LPCSTR hardwareId, LPCSTR fullInfPath, DWORD f
   Log("UpdateDriverForPlugAndPlayDevicesA", hardwareId ? hardwareId : "", flags);
   g_machine.driverUpdates.push_back(
       UpdateDriverCall{hardwareId ? hardwareId : "", fullInfPath ? fullInfPath : "", flags, reboot != nullptr});
-  if (RefusedInWow64()) return FALSE;
+  if (RefusedInWow64() || RefusedWithoutRights()) return FALSE;
   if (!g_machine.updateResult) SetLastError(g_machine.updateError);
   return g_machine.updateResult;
 }
@@ -140,6 +151,7 @@ Machine& machine() { return g_machine; }
 void Reset() {
   g_sets.clear();
   g_inHelper = false;
+  g_inElevatedHelper = false;
   g_machine = Machine{};
   g_machine.classes = {
       {"MEDIA", kMediaClass}, {"USB", kUsbClass}, {"HIDClass", kHidClass}, {"System", kSystemClass}};
@@ -354,6 +366,17 @@ CONFIGRET CM_Get_Device_ID_ExA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, 
   return CR_SUCCESS;
 }
 
+CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG) {
+  if (dnDevInst == 0 || dnDevInst > g_machine.devices.size()) return CR_INVALID_DEVNODE;
+  const auto& d = g_machine.devices[dnDevInst - 1];
+  Log("CM_Get_DevNode_Status", d.instanceId);
+  if (!d.statusReadable) return CR_FAILURE;
+  const bool running = d.enabledGlobal && d.enabledConfig;
+  *pulStatus = DN_DRIVER_LOADED | (running ? DN_STARTED : DN_HAS_PROBLEM);
+  *pulProblemNumber = running ? 0 : CM_PROB_DISABLED;
+  return CR_SUCCESS;
+}
+
 BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                        DWORD Property, PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                        DWORD PropertyBufferSize, PDWORD RequiredSize) {
@@ -442,7 +465,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
   }
   const auto& p = it->second;
   Log("SetupDiCallClassInstaller", d.instanceId, p.StateChange, p.Scope);
-  if (sim::RefusedInWow64()) return FALSE;
+  if (sim::RefusedInWow64() || sim::RefusedWithoutRights()) return FALSE;
   if (d.propChange == sim::PropChange::FailClassInstaller) {
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
@@ -542,9 +565,12 @@ BOOL IsWow64Process(HANDLE, PBOOL Wow64Process) {
   return TRUE;
 }
 
-// The helper runs on this machine, as the 64-bit process it would be.
-BOOL RunDeviceHelper(const char* request, size_t requestSize, DeviceHelperRun* run) {
-  Log("RunDeviceHelper");
+namespace {
+
+// The helper runs on this machine, as the 64-bit process it would be; with
+// consent, as an elevated one started for a process without the rights.
+BOOL RunHelperOnMachine(const char* request, size_t requestSize, DeviceHelperRun* run, bool elevated) {
+  Log(elevated ? "RunDeviceHelperElevated" : "RunDeviceHelper");
   g_machine.helperRequests.emplace_back(request, requestSize);
   *run = DeviceHelperRun{};
   if (g_machine.duringHelperRun != nullptr) g_machine.duringHelperRun();
@@ -552,12 +578,19 @@ BOOL RunDeviceHelper(const char* request, size_t requestSize, DeviceHelperRun* r
     SetLastError(g_machine.helperRun == sim::HelperRun::CannotWrite ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
     return FALSE;
   }
+  if (elevated && g_machine.consent == sim::Consent::Declined) {
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  }
+  if (elevated) ++g_machine.elevatedRuns;
   std::string output;
   {
     sim::StdoutCapture capture;
     sim::g_inHelper = true;
-    run->exitCode = HandleHelperRequest(request, requestSize);
+    sim::g_inElevatedHelper = elevated;
+    run->exitCode = HandleHelperRequest(request, requestSize, elevated);
     sim::g_inHelper = false;
+    sim::g_inElevatedHelper = false;
     output = capture.Finish();
   }
   switch (g_machine.helperRun) {
@@ -579,6 +612,77 @@ BOOL RunDeviceHelper(const char* request, size_t requestSize, DeviceHelperRun* r
   std::memcpy(run->output, output.data(), output.size());
   run->outputSize = output.size();
   return TRUE;
+}
+
+// Where a write under HKEY_LOCAL_MACHINE of a virtualized process goes.
+std::string VirtualStorePath(LPCSTR subKey) {
+  return std::string("Software\\Classes\\VirtualStore\\MACHINE\\") + (subKey != nullptr ? subKey : "");
+}
+
+constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | WRITE_DAC | WRITE_OWNER |
+                                DELETE | MAXIMUM_ALLOWED;
+
+}  // namespace
+
+BOOL RunDeviceHelper(const char* request, size_t requestSize, DeviceHelperRun* run) {
+  return RunHelperOnMachine(request, requestSize, run, false);
+}
+
+BOOL RunDeviceHelperElevated(const char* request, size_t requestSize, DeviceHelperRun* run) {
+  return RunHelperOnMachine(request, requestSize, run, true);
+}
+
+BOOL GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS TokenInformationClass, LPVOID TokenInformation,
+                         DWORD TokenInformationLength, PDWORD ReturnLength) {
+  DWORD value;
+  switch (TokenInformationClass) {
+    case TokenElevation: value = sim::HasRights(); break;
+    case TokenVirtualizationEnabled: value = g_machine.virtualized && !sim::HasRights(); break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return FALSE;
+  }
+  if (ReturnLength != nullptr) *ReturnLength = sizeof value;
+  if (TokenInformation == nullptr || TokenInformationLength < sizeof value) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(TokenInformation, &value, sizeof value);
+  return TRUE;
+}
+
+BOOL SetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS TokenInformationClass, LPVOID TokenInformation,
+                         DWORD TokenInformationLength) {
+  Log("SetTokenInformation", "", TokenInformationClass);
+  if (TokenInformationClass != TokenVirtualizationEnabled || TokenInformation == nullptr ||
+      TokenInformationLength != sizeof(DWORD)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  g_machine.virtualized = *static_cast<DWORD*>(TokenInformation) != 0;
+  return TRUE;
+}
+
+// HKEY_LOCAL_MACHINE refuses changes to a process without the rights, or
+// hands a virtualized one its own copy; everything else is Wine's registry.
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
+  if (hKey == HKEY_LOCAL_MACHINE && (samDesired & kWriteAccess) != 0 && !sim::HasRights()) {
+    if (!g_machine.virtualized) return ERROR_ACCESS_DENIED;
+    return ::RegOpenKeyExA(HKEY_CURRENT_USER, VirtualStorePath(lpSubKey).c_str(), ulOptions,
+                           samDesired & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY), phkResult);
+  }
+  return ::RegOpenKeyExA(hKey, lpSubKey, ulOptions, samDesired, phkResult);
+}
+
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                        REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                        LPDWORD lpdwDisposition) {
+  if (hKey == HKEY_LOCAL_MACHINE && !sim::HasRights()) {
+    if (!g_machine.virtualized) return ERROR_ACCESS_DENIED;
+    return ::RegCreateKeyExA(HKEY_CURRENT_USER, VirtualStorePath(lpSubKey).c_str(), Reserved, lpClass,
+                             dwOptions, samDesired & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY), lpSecurityAttributes,
+                             phkResult, lpdwDisposition);
+  }
+  return ::RegCreateKeyExA(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes,
+                           phkResult, lpdwDisposition);
 }
 
 void FreeDeviceHelperRun(DeviceHelperRun* run) {

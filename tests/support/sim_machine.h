@@ -41,6 +41,9 @@ struct Device {
   bool enabledConfig = true;  // DICS_FLAG_CONFIGSPECIFIC scope
   PropChange propChange = PropChange::Done;
   bool instanceIdReadable = true;  // false: CM_Get_Device_ID_ExA fails for it
+  // true: CM_Get_DevNode_Status tells whether it runs (both scopes enabled)
+  // or is disabled; false: it cannot tell.
+  bool statusReadable = false;
 };
 
 struct SetupClass {
@@ -70,6 +73,9 @@ struct CopyOemInfCall {
   DWORD copyStyle = 0;
   bool destinationGiven = false;
 };
+
+// What the user answers when the platform asks for consent to elevate.
+enum class Consent { Given, Declined };
 
 // How a run of the 64-bit device helper goes.
 enum class HelperRun {
@@ -112,6 +118,16 @@ struct Machine {
   // Runs as each helper run starts: the messages that the wait for the helper
   // dispatches on the calling thread.
   void (*duringHelperRun)() = nullptr;
+
+  // The process's token. Without elevation (a standard user's rights, as
+  // User Account Control gives even an administrator's programs), state
+  // changes, driver updates and writes under HKEY_LOCAL_MACHINE are refused
+  // with ERROR_ACCESS_DENIED, except in a helper run started with consent;
+  // while `virtualized`, such writes go to the user's VirtualStore instead.
+  bool elevated = true;
+  bool virtualized = false;
+  Consent consent = Consent::Given;  // asked once per elevated helper run
+  int elevatedRuns = 0;              // helper runs started with consent
 
   // Session end requests (flags, reason).
   std::vector<std::pair<UINT, DWORD>> exitRequests;

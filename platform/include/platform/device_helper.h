@@ -20,6 +20,10 @@ inline bool RunsUnderWow64() {
   return platform::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
+// Whether the 64-bit helper can run here: on 64-bit Windows, whichever
+// bitness this program has.
+inline bool HelperCanRun() { return sizeof(void*) == 8 || RunsUnderWow64(); }
+
 // More than this on its standard output is not an answer of the helper's.
 constexpr std::size_t kMaxDeviceHelperOutput = 1 << 20;
 
@@ -38,6 +42,14 @@ struct DeviceHelperRun {
 // code; FALSE, with the thread's last error, when it could not be written or
 // started. Release the output with FreeDeviceHelperRun.
 BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DeviceHelperRun* run);
+
+// The same through the platform's elevation request, for a process without an
+// administrator's rights: Windows asks the user for consent (or for an
+// administrator's password) right then. The helper inherits nothing from this
+// process, so the request travels on its command line and the answer comes
+// back through a pipe that only this run of the helper may write. FALSE, with
+// the last error, when it did not start: ERROR_CANCELLED when the user said no.
+BOOL RunDeviceHelperElevated(const char* request, std::size_t requestSize, DeviceHelperRun* run);
 void FreeDeviceHelperRun(DeviceHelperRun* run);
 
 }  // namespace platform

@@ -48,6 +48,11 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 CONFIGRET CM_Get_Device_ID_ExA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen,
                                ULONG ulFlags, HMACHINE hMachine);
 
+// Whether a device runs (DN_STARTED without DN_HAS_PROBLEM) or is disabled
+// (DN_HAS_PROBLEM with CM_PROB_DISABLED), so a device already in the state
+// asked for is left alone.
+CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG ulFlags);
+
 BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                        PSP_DEVINFO_DATA DeviceInfoData,
                                        DWORD Property, PDWORD PropertyRegDataType,

@@ -34,6 +34,25 @@ TEST(HelperProtocolTest, TextsWithAnyBytesArriveAsTheyWereWritten) {
   ASSERT_TRUE(Parse(StateRequest(2, {awkward.c_str(), longest.c_str()}), state));
   ASSERT_EQ(2u, state.idCount);
   EXPECT_EQ(awkward + "|" + longest, std::string(state.ids[0]) + "|" + state.ids[1]);
+  // A whole step: the mode to store, then both batches, in one request; and
+  // the same through a command line.
+  helper::Text step, hex, back;
+  helper::BeginStateChangeRequest(step, 1);
+  const char* const enable[] = {"E"};
+  const char* const disable[] = {awkward.c_str(), "D"};
+  helper::AppendStateChangeBatch(step, 1, enable, 1);
+  helper::AppendStateChangeBatch(step, 2, disable, 2);
+  helper::EndRequest(step);
+  helper::WriteHexRequest(hex, step.data(), step.size());
+  ASSERT_TRUE(helper::ReadHexRequest(std::string(hex.data(), hex.size()).c_str(), back));
+  Request both;
+  ASSERT_TRUE(helper::ParseRequest(back.data(), back.size(), both));
+  EXPECT_EQ(1, both.mode);
+  ASSERT_EQ(2u, both.batchCount);
+  EXPECT_EQ(2u, both.batches[1].stateChange);
+  EXPECT_EQ(awkward, both.ids[both.batches[1].first]);
+  EXPECT_EQ(2u, both.batches[1].count);
+  for (const char* bad : {"", "4", "4G", "4e"}) EXPECT_FALSE(helper::ReadHexRequest(bad, back)) << bad;
   Request install;
   ASSERT_TRUE(Parse(InstallRequest(-2147483647 - 1, "", awkward.c_str(), longest.c_str()), install));
   EXPECT_EQ(-2147483647 - 1, install.buttonId);
@@ -50,6 +69,11 @@ TEST(HelperProtocolTest, RefusesAnythingButExactlyOneRequest) {
       "NORZA-DEVICE-HELPER 2\nSTATE 1\nID 41\nEND\n",
       "NORZA-DEVICE-HELPER 1\nSTATE 3\nID 41\nEND\n",
       "NORZA-DEVICE-HELPER 1\nSTATE 1\nEND\n",              // no device
+      "NORZA-DEVICE-HELPER 1\nEND\n",                       // nothing to do
+      "NORZA-DEVICE-HELPER 1\nMODE 2\nEND\n",
+      "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 41\nMODE 0\nEND\n",  // the mode goes first
+      "NORZA-DEVICE-HELPER 1\nMODE 0\nSTATE 1\nSTATE 2\nID 41\nEND\n",  // an empty batch
+      "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 41\nSTATE 2\nID 41\nSTATE 1\nID 41\nEND\n",  // three batches
       "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 4\nEND\n",        // half a byte
       "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 4100\nEND\n",     // a NUL inside
       "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 6a\nEND\n",       // not our hex
@@ -69,8 +93,8 @@ TEST(HelperProtocolTest, RefusesAnythingButExactlyOneRequest) {
 }
 
 TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsLine) {
-  const char* const ids[] = {"USB\\A\\1", "USB\\B\\2"};
   const char* const words[] = {"Disabled", "Reboot", "Fail"};
+  const helper::ExpectedLine expected[] = {{"USB\\A\\1", words}, {"USB\\B\\2", words}};
   const std::string a = "USB\\A\\1" + std::string(53, ' ');
   const std::string b = "USB\\B\\2" + std::string(53, ' ');
   struct Case {
@@ -92,7 +116,7 @@ TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsLine) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer);
     std::size_t chosen[2] = {9, 9};
-    EXPECT_EQ(c.ok, helper::ParseStateChangeAnswer(c.answer.data(), c.answer.size(), ids, 2, words, 3, chosen));
+    EXPECT_EQ(c.ok, helper::ParseStateChangeAnswer(c.answer.data(), c.answer.size(), expected, 2, chosen));
     if (c.ok) {
       EXPECT_EQ(c.first, chosen[0]);
       EXPECT_EQ(c.second, chosen[1]);

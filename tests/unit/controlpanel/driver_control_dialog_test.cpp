@@ -393,8 +393,77 @@ TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileTheOpeningSwitches) {
   };
   Open();
   EXPECT_TRUE(IsWindow(dialog));
-  EXPECT_EQ(sim::machine().helperRequests.size(), 2u);  // one run to enable, one to disable
+  EXPECT_EQ(sim::machine().helperRequests.size(), 1u);  // one run enables and disables
   EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
+}
+
+// A standard account (User Account Control): the panel holds no rights, on
+// 64-bit Windows, with the machine in WDM mode.
+void StandardAccount(bool mi08Enabled) {
+  auto& m = sim::machine();
+  m.elevated = false;
+  m.virtualized = true;
+  m.wow64 = true;
+  for (auto& d : m.devices) d.statusReadable = true;
+  m.devices[2].enabledConfig = mi08Enabled;
+}
+
+std::string Line(const char* id, const char* word) { return id + std::string(60 - std::strlen(id), ' ') + ": " + word + "\n"; }
+
+const char kVirtualStore[] = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Quorvin\\Norza";
+
+// The opening asks for consent only when a function must change, and stores
+// the mode again (0x100 as plain 0) only in a helper run it needs anyway.
+TEST_F(DriverControlDialogTest, OnAStandardAccountTheOpeningAsksOnlyWhenAFunctionMustChange) {
+  for (bool inStep : {true, false}) {
+    SCOPED_TRACE(inStep ? "in step" : "out of step");
+    SetUp();
+    StandardAccount(!inStep);
+    StoreMode(0x100);
+    Open();
+    EXPECT_EQ(sim::machine().elevatedRuns, inStep ? 0 : 1);
+    EXPECT_TRUE(sim::CallsOf("RunDeviceHelper").empty());
+    EXPECT_EQ(opening, Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled"));
+    EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
+    EXPECT_EQ(StoredMode(), inStep ? 0x100u : 0u);
+    EXPECT_FALSE(sim::machine().virtualized);
+    EXPECT_FALSE(regtest::GetValue(HKEY_CURRENT_USER, kVirtualStore, "AudioMode"));
+    TearDown();
+  }
+}
+
+// OK stores the mode and switches in one elevated helper run after the
+// prompt; declined consent switches nothing, stores nothing and says why.
+TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSaysConsentIsNeeded) {
+  for (sim::Consent consent : {sim::Consent::Given, sim::Consent::Declined}) {
+    const bool given = consent == sim::Consent::Given;
+    SCOPED_TRACE(given ? "given" : "declined");
+    SetUp();
+    StandardAccount(false);
+    StoreMode(0);
+    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Playback", REG_SZ, regtest::Sz("Quorvin Direct Device"));
+    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Record", REG_SZ, regtest::Sz("Line In"));
+    sim::machine().waveOut = {"Speakers"};
+    sim::machine().waveIn = {"Microphone"};
+    sim::machine().consent = consent;
+    Open();
+    Click(IDC_ASIO_MODE);
+    g_prompt.answer = IDOK;
+    Press(IDOK);
+    EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
+    EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
+    EXPECT_EQ(sim::machine().elevatedRuns, given ? 1 : 0);
+    EXPECT_EQ(StoredMode(), given ? 1u : 0u);
+    EXPECT_EQ(Switches(), given ? (Steps{"+MI_08", "-MI_00", "-MI_03"}) : Steps{});
+    const char* done[] = {"Enabled", "Disabled"};
+    if (!given) done[0] = done[1] = "Fail";
+    EXPECT_EQ(switching, Line(kMi08, done[0]) + Line(kMi00, done[1]) + Line(kMi03, done[1]));
+    EXPECT_EQ(sim::machine().exitRequests.size(), given ? 1u : 0u);
+    EXPECT_EQ(g_prompt.report.find("3 of its 3") != std::string::npos, !given) << g_prompt.report;
+    EXPECT_EQ(g_prompt.report.find("needs an administrator's consent") != std::string::npos, !given);
+    EXPECT_TRUE(Closed());
+    TearDown();
+  }
 }
 
 TEST(InterfacePatternLists, NameTheFunctionsOfEachMode) {

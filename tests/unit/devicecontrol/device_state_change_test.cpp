@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "capture_stdout.h"
+#include "helper_protocol.h"
+#include "helper_requests.h"
 #include "norza_machine.h"
 
 using namespace testmachine;
@@ -199,6 +201,46 @@ TEST_F(DeviceStateChange, SwitchingBetweenTheInterfaceModes) {
   EXPECT_EQ(capture.Finish(), Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled") +
                                   Line(kMi08, "Enabled") + Line(kMi00, "Disabled") + Line(kMi03, "Disabled") +
                                   Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled"));
+}
+
+// A function the platform reports already enabled, or disabled, is left as it
+// is and still gets its line; one whose state it cannot tell is changed.
+TEST_F(DeviceStateChange, ADeviceAlreadyInTheStateAskedForIsNotChangedAgain) {
+  auto& devices = sim::machine().devices;
+  devices[0].statusReadable = devices[2].statusReadable = devices[4].statusReadable = true;
+  devices[4].enabledConfig = false;  // MI_08 disabled, and MI_03 in the other scope
+  devices[2].enabledGlobal = false;
+  Enable({kWdmPatterns[0], kWdmPatterns[1], kAsioPatterns[0]});
+  EXPECT_EQ(output, Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Enabled"));
+  EXPECT_EQ(sim::CallsOf("SetupDiCallClassInstaller").size(), 4u) << "MI_03 and MI_08, both scopes";
+  sim::machine().calls.clear();
+  Disable({kAsioPatterns[0]});
+  Disable({kAsioPatterns[0]});
+  EXPECT_EQ(output, Line(kMi08, "Disabled"));
+  EXPECT_EQ(sim::CallsOf("SetupDiCallClassInstaller").size(), 1u);
+}
+
+// Started with consent for a process without the rights, the helper changes
+// the Norza's functions and nothing else: a request naming another device is
+// refused whole.
+TEST_F(DeviceStateChange, AnElevatedHelperRunSwitchesOnlyTheNorza) {
+  for (const char* other : {kHdAudio, kUnplugged, "USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008\\X"}) {
+    helper::Text request;
+    helper::BeginStateChangeRequest(request, 1);
+    const char* const ids[] = {kMi00, other};
+    helper::AppendStateChangeBatch(request, DICS_DISABLE, ids, 2);
+    helper::EndRequest(request);
+    sim::StdoutCapture capture;
+    EXPECT_EQ(HandleHelperRequest(request.data(), request.size(), true), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(capture.Finish(), "");
+    EXPECT_TRUE(sim::CallsOf("SetupDiCallClassInstaller").empty()) << other;
+  }
+  helper::Text norza;
+  const char* const ids[] = {kMi00, kMi03};
+  helper::WriteStateChangeRequest(norza, DICS_DISABLE, ids, 2);
+  sim::StdoutCapture capture;
+  EXPECT_EQ(HandleHelperRequest(norza.data(), norza.size(), true), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(capture.Finish(), Line(kMi00, "Disabled") + Line(kMi03, "Disabled") + "END\n");
 }
 
 TEST_F(DeviceStateChange, AnyPatternListRunsToCompletion) {

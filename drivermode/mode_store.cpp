@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/rights.h"
 #include "platform/unique_handle.h"
 
 namespace {
@@ -17,9 +18,16 @@ constexpr REGSAM kModeView = KEY_WOW64_32KEY;
 
 int ReadAudioMode() {
   platform::unique_hkey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza", 0, kKeyAccess | kModeView, key.put()) !=
-      ERROR_SUCCESS)
-    return -1;
+  LSTATUS opened =
+      platform::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza", 0, kKeyAccess | kModeView, key.put());
+  // A standard user may read the machine's mode but not change it: without
+  // virtualization the open for changing is refused, and the mode in force
+  // must still show.
+  if (opened == ERROR_ACCESS_DENIED) {
+    opened = platform::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza", 0, KEY_READ | kModeView,
+                                     key.put());
+  }
+  if (opened != ERROR_SUCCESS) return -1;
 
   BYTE value[4] = {};
   DWORD size = sizeof value;
@@ -35,7 +43,7 @@ int ReadAudioMode() {
 bool WriteAudioMode(int mode) {
   platform::unique_hkey key;
   // As RegCreateKeyA opens it, in the mode's view.
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza\\", 0, nullptr, REG_OPTION_NON_VOLATILE,
+  if (platform::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza\\", 0, nullptr, REG_OPTION_NON_VOLATILE,
                       MAXIMUM_ALLOWED | kModeView, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
     return false;
 

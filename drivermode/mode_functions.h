@@ -1,0 +1,7 @@
+// The Norza's USB functions of each driver mode, as instance-ID patterns: the
+// control panel switches them, and the elevated device helper changes nothing
+// else.
+#pragma once
+
+extern const char* const WdmInterfacePatterns[2];   // functions 0 and 3
+extern const char* const AsioInterfacePatterns[1];  // function 8
