@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "device_pattern.h"
 #include "platform/device_setup.h"
@@ -129,3 +130,8 @@ bool ReadInstanceId(HDEVINFO set, PSP_DEVINFO_DATA element, char (&id)[kInstance
 bool PrintDeviceStatus(HDEVINFO set, PSP_DEVINFO_DATA element, const char* word);
 // The same line for a device known by its instance ID.
 void PrintStatusLine(const char* id, const char* word);
+
+// Where status lines go: standard output, unless the device helper answers
+// through a pipe of its own (null: standard output again).
+void SetStatusOutput(std::FILE* output);
+std::FILE* StatusOutput();

@@ -4,11 +4,21 @@
 #include "device_control.h"
 #include "status_line.h"
 
+namespace {
+
+std::FILE* g_statusOutput = nullptr;  // null: standard output
+
+}  // namespace
+
+void SetStatusOutput(std::FILE* output) { g_statusOutput = output; }
+
+std::FILE* StatusOutput() { return g_statusOutput != nullptr ? g_statusOutput : stdout; }
+
 void PrintStatusLine(const char* id, const char* word) {
   char line[kStatusLineSize];
-  if (FormatStatusLine(line, sizeof line, id, word) != 0) std::fputs(line, stdout);
+  if (FormatStatusLine(line, sizeof line, id, word) != 0) std::fputs(line, StatusOutput());
   // Lines reach a redirected output at once, even if the session ends next.
-  std::fflush(stdout);
+  std::fflush(StatusOutput());
 }
 
 bool ReadInstanceId(HDEVINFO set, PSP_DEVINFO_DATA element, char (&id)[kInstanceIdSize]) {

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device_control.h"
 #include "helper_protocol.h"
 #include "helper_requests.h"
 
@@ -38,22 +39,28 @@ int ReadStandardInput(helper::Text& request) {
   return request.ok() ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
 }
 
-// Points standard output at the caller's answer pipe. Only a pipe of the
-// caller's naming: an elevated program writes nowhere else it is told to.
-int AnswerThroughPipe(const char* name) {
+// Opens the caller's answer pipe as the stream the status lines and the end
+// line go to. Only a pipe of the caller's naming: an elevated program writes
+// nowhere else it is told to.
+int OpenAnswerPipe(const char* name, std::FILE** answer) {
   if (std::strncmp(name, kPipePrefix, sizeof kPipePrefix - 1) != 0 || std::strlen(name) > 64) {
     return ERROR_INVALID_PARAMETER;
   }
   HANDLE pipe = ::CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
                               nullptr);
   if (pipe == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
+  // Started without standard handles, a windowed program's stdout has no
+  // descriptor to point elsewhere: the pipe gets a stream of its own.
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(pipe), _O_WRONLY | _O_BINARY);
-  if (fd < 0 || _dup2(fd, 1) != 0) {
-    if (fd < 0) ::CloseHandle(pipe);
+  if (fd < 0) {
+    ::CloseHandle(pipe);
     return ERROR_INVALID_HANDLE;
   }
-  _close(fd);  // descriptor 1 keeps its own handle to the pipe
-  ::SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
+  *answer = _fdopen(fd, "wb");
+  if (*answer == nullptr) {
+    _close(fd);
+    return ERROR_INVALID_HANDLE;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -62,16 +69,20 @@ int AnswerThroughPipe(const char* name) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   helper::Text request;
   const bool elevated = __argc == 4 && std::strcmp(__argv[1], kAnswerOption) == 0;
+  std::FILE* answer = nullptr;
   int status;
   if (elevated) {
-    status = helper::ReadHexRequest(__argv[3], request) ? AnswerThroughPipe(__argv[2]) : ERROR_INVALID_DATA;
+    status = helper::ReadHexRequest(__argv[3], request) ? OpenAnswerPipe(__argv[2], &answer) : ERROR_INVALID_DATA;
   } else if (__argc == 1) {
     status = ReadStandardInput(request);
+    // The status lines go out byte for byte; the caller prints them itself.
+    _setmode(_fileno(stdout), _O_BINARY);
   } else {
     status = ERROR_INVALID_PARAMETER;
   }
   if (status != ERROR_SUCCESS) return status;
-  // The status lines go out byte for byte; the caller prints them itself.
-  _setmode(1, _O_BINARY);
-  return static_cast<int>(HandleHelperRequest(request.data(), request.size(), elevated));
+  SetStatusOutput(answer);
+  status = static_cast<int>(HandleHelperRequest(request.data(), request.size(), elevated));
+  if (answer != nullptr) std::fclose(answer);
+  return status;
 }

@@ -99,7 +99,7 @@ void AnswerInstall(const helper::Request& request) {
   if (!installed && error == ERROR_SUCCESS) error = ERROR_GEN_FAILURE;
   helper::Text answer;
   helper::WriteInstallAnswer(answer, installed, error);
-  std::fwrite(answer.data(), 1, answer.size(), stdout);
+  std::fwrite(answer.data(), 1, answer.size(), StatusOutput());
 }
 
 }  // namespace
@@ -117,8 +117,8 @@ DWORD HandleHelperRequest(const char* data, std::size_t size, bool elevatedForAn
     AnswerInstall(request);
   } else {
     AnswerStateChange(request);
-    std::fputs(helper::kAnswerEnd, stdout);
+    std::fputs(helper::kAnswerEnd, StatusOutput());
   }
-  std::fflush(stdout);
+  std::fflush(StatusOutput());
   return ERROR_SUCCESS;
 }
