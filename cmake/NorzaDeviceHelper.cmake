@@ -3,9 +3,10 @@
 # a resource and start it there. The 32-bit build makes the helper with the
 # x86_64 toolchain in a sub-build of this same source tree.
 #
-# norza_embed_device_helper(<target>) puts the helper into <target>'s
-# resources; in every other build it does nothing (a 64-bit program makes its
-# device calls itself).
+# norza_embed_device_helper(<target> [FOR_CONSENT]) puts the helper into
+# <target>'s resources. A 64-bit program makes its device calls itself and
+# embeds nothing, except with FOR_CONSENT: the control panel starts the helper
+# with the elevation request when it lacks the rights, in either bitness.
 
 set(NORZA_EMBED_DEVICE_HELPER OFF)
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT NORZA_HELPER_ONLY)
@@ -39,6 +40,18 @@ if(NORZA_EMBED_DEVICE_HELPER)
 endif()
 
 function(norza_embed_device_helper target)
+  cmake_parse_arguments(E "FOR_CONSENT" "" "" ${ARGN})
+  if(E_FOR_CONSENT AND WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND NOT NORZA_HELPER_ONLY)
+    # The helper of this same 64-bit build.
+    set(rc ${CMAKE_BINARY_DIR}/generated/device_helper_consent.rc)
+    file(GENERATE OUTPUT ${rc} CONTENT
+      "// Generated: the device helper, carried as a resource.\nNORZA_DEVICE_HELPER RCDATA \"$<TARGET_FILE:norza_device_helper>\"\n")
+    target_sources(${target} PRIVATE ${rc})
+    set_source_files_properties(${rc} PROPERTIES GENERATED ON
+      OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/devicehelper/norza-device-helper.exe)
+    add_dependencies(${target} norza_device_helper)
+    return()
+  endif()
   if(NOT NORZA_EMBED_DEVICE_HELPER)
     return()
   endif()

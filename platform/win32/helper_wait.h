@@ -1,0 +1,27 @@
+// Waiting for a run of the device helper, shared by both ways of starting it.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/device_helper.h"
+
+namespace platform {
+
+// Where the helper's answer is read from: the read end of its standard
+// output, or the answer pipe of an elevated run (opened for overlapped use,
+// and read only once `ready` says the helper itself is connected to it).
+struct AnswerChannel {
+  HANDLE pipe = nullptr;
+  OVERLAPPED* overlapped = nullptr;
+  bool (*ready)(void* context, DWORD helperProcessId) = nullptr;
+  void* context = nullptr;
+};
+
+// Waits for the helper to end, reading its output as it comes (so it never
+// blocks on a full pipe) and pumping messages: on the calling thread of an
+// installation program, windows of its own and the callbacks of a hook it
+// installed must go on. The end of the process, not of the pipe, ends the
+// wait: a process the helper started could hold the pipe open.
+void AwaitHelper(HANDLE process, const AnswerChannel& answer, DeviceHelperRun* run);
+
+}  // namespace platform
