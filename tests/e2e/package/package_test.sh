@@ -35,12 +35,15 @@ for f in bin/*; do
 done
 
 # The 32-bit binaries carry the helper they start on 64-bit Windows: signed
-# too, and listed so. The installer library never asks for consent.
+# by the build before it was embedded, and listed so. The installer library
+# never asks for consent.
 if [[ "$clang_target" == i686* ]]; then
+  helper="$build/generated/embedded/norza-device-helper.exe"
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$helper" > "$work/verify.txt" 2>&1 &&
+    grep -q "^Message digest algorithm  : SHA256" "$work/verify.txt" || { cat "$work/verify.txt"; no "helper: signature"; }
   for f in bin/kelvane.exe bin/tambrel.dll; do
-    python3 "$here/pe_rcdata.py" "$f" NORZA_DEVICE_HELPER "$work/helper.exe" &&
-      osslsigncode verify -CAfile "$work/cert.pem" -in "$work/helper.exe" > "$work/verify.txt" 2>&1 &&
-      grep -q "^Message digest algorithm  : SHA256" "$work/verify.txt" || { cat "$work/verify.txt"; no "$f: its helper's signature"; }
+    python3 -c 'import sys; sys.exit(open(sys.argv[1], "rb").read() not in open(sys.argv[2], "rb").read())' \
+      "$helper" "$f" || no "$f does not carry the signed helper"
   done
   grep -q "norza-device-helper.exe (carried inside the binaries): .*, signed$" "$work/cpack.txt" || no "report: helper"
 fi
