@@ -8,6 +8,25 @@
 # embeds nothing, except with FOR_CONSENT: the control panel starts the helper
 # with the elevation request when it lacks the rights, in either bitness.
 
+# norza_signed_copy(<name> <program> <copy> [DEPENDS <targets>...]) adds
+# target <name>, which makes the copy of <program> that a binary embeds on
+# every build: signed with the release certificate when the build's
+# environment names one (cmake/NorzaSign.cmake), unchanged otherwise. The
+# copy is written again only when the program or the certificate changed.
+
+function(norza_signed_copy name program copy)
+  cmake_parse_arguments(C "" "" "DEPENDS" ${ARGN})
+  find_program(NORZA_OSSLSIGNCODE osslsigncode)
+  add_custom_target(${name}
+    COMMAND ${CMAKE_COMMAND} -DIN=${program} -DOUT=${copy} -DOSSLSIGNCODE=${NORZA_OSSLSIGNCODE}
+            -P ${PROJECT_SOURCE_DIR}/cmake/NorzaSign.cmake
+    BYPRODUCTS ${copy}
+    COMMENT "Making the copy of ${program} to embed (signed when NORZA_SIGN_PFX is set)" VERBATIM)
+  if(C_DEPENDS)
+    add_dependencies(${name} ${C_DEPENDS})
+  endif()
+endfunction()
+
 set(NORZA_EMBED_DEVICE_HELPER OFF)
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT NORZA_HELPER_ONLY)
   set(NORZA_EMBED_DEVICE_HELPER ON)
@@ -34,9 +53,14 @@ if(NORZA_EMBED_DEVICE_HELPER)
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${NORZA_DEVICE_HELPER_EXE} ${NORZA_TEST_CLASS_INSTALLER_X64})
 
+  # The copy embedded, signed in a signed release: the package step reads it too.
+  set(NORZA_EMBEDDED_HELPER ${CMAKE_BINARY_DIR}/generated/embedded/norza-device-helper.exe)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated/embedded)
+  norza_signed_copy(device_helper_embedded ${NORZA_DEVICE_HELPER_EXE} ${NORZA_EMBEDDED_HELPER}
+    DEPENDS device_helper_x64)
   file(WRITE ${CMAKE_BINARY_DIR}/generated/device_helper.rc
     "// Generated: the 64-bit device helper, carried as a resource.\n"
-    "NORZA_DEVICE_HELPER RCDATA \"${NORZA_DEVICE_HELPER_EXE}\"\n")
+    "NORZA_DEVICE_HELPER RCDATA \"${NORZA_EMBEDDED_HELPER}\"\n")
 endif()
 
 function(norza_embed_device_helper target)
@@ -57,6 +81,6 @@ function(norza_embed_device_helper target)
   endif()
   set(rc ${CMAKE_BINARY_DIR}/generated/device_helper.rc)
   target_sources(${target} PRIVATE ${rc})
-  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${NORZA_DEVICE_HELPER_EXE})
-  add_dependencies(${target} device_helper_x64)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${NORZA_EMBEDDED_HELPER})
+  add_dependencies(${target} device_helper_embedded)
 endfunction()

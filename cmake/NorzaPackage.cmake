@@ -10,7 +10,9 @@
 # cmake/NorzaPackageStage.cmake signs the binaries, prints their sizes and
 # writes SHA256SUMS on the staged tree just before it is packed; it reads
 # NORZA_SIGN_PFX, NORZA_SIGN_PASSWORD and NORZA_SIGN_TIMESTAMP_URL from the
-# environment of that run, so no secret is kept in the build folder.
+# environment of that run, so no secret is kept in the build folder. The
+# device helper inside the binaries is signed by the build, from the same
+# environment (cmake/NorzaSign.cmake): the package target builds first.
 
 install(TARGETS kelvane tambrel RUNTIME DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/installer/include/tambrel.h DESTINATION include)
@@ -46,6 +48,7 @@ install(FILES ${_norza_import_libs} DESTINATION lib)
 
 find_program(NORZA_OSSLSIGNCODE osslsigncode)
 set(CPACK_NORZA_OSSLSIGNCODE ${NORZA_OSSLSIGNCODE})
+set(CPACK_NORZA_EMBEDDED_HELPER ${NORZA_EMBEDDED_HELPER})  # empty where none is embedded
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Norza)
 set(CPACK_PACKAGE_VENDOR Quorvin)

@@ -1,57 +1,40 @@
 # Runs on the staged release tree just before CPack packs it (see
 # NorzaPackage.cmake): signs the binaries when a certificate is given, prints
-# their sizes and writes SHA256SUMS over every file.
+# their sizes and the device helper's inside them, and writes SHA256SUMS
+# over every file.
 #
-# Signing, from the environment of the packaging run:
-#   NORZA_SIGN_PFX             PKCS#12 file with the code-signing key and certificate
-#   NORZA_SIGN_PASSWORD        its password (unset for a file without one)
-#   NORZA_SIGN_TIMESTAMP_URL   optional RFC 3161 time-stamping server
+# Signing: see NorzaSign.cmake. The device helper inside the 32-bit binaries
+# was signed (or not) when they were built; a package is made only when that
+# matches what this run signs with.
+include("${CMAKE_CURRENT_LIST_DIR}/NorzaSign.cmake")
 set(root "${CPACK_TEMPORARY_DIRECTORY}")
 file(GLOB binaries RELATIVE "${root}" "${root}/bin/*.exe" "${root}/bin/*.dll")
 list(SORT binaries)
 
-set(pfx "$ENV{NORZA_SIGN_PFX}")
-if(pfx)
-  if(NOT EXISTS "${pfx}")
-    message(FATAL_ERROR "NORZA_SIGN_PFX names ${pfx}, which does not exist")
+norza_signing(signing)
+set(helper "${CPACK_NORZA_EMBEDDED_HELPER}")
+if(helper)
+  set(made "")
+  if(EXISTS "${helper}.signing")
+    file(STRINGS "${helper}.signing" made LIMIT_COUNT 1)
   endif()
-  if(NOT CPACK_NORZA_OSSLSIGNCODE)
-    message(FATAL_ERROR "osslsigncode is needed to sign (scripts/bootstrap installs it)")
+  if(NOT made STREQUAL signing)
+    message(FATAL_ERROR "The device helper inside the binaries was built ${made}, but this package is to be "
+      "${signing}. Build again in this environment first: `cmake --build <build folder> --target package` "
+      "builds and packs.")
   endif()
-  set(sign_args -pkcs12 "${pfx}" -h sha256 -n "Norza")
-  # The password goes through a file in a directory only we can enter, never
-  # on a command line other users can read.
-  set(secret_dir "${CPACK_TOPLEVEL_DIRECTORY}/sign.private")
-  file(REMOVE_RECURSE "${secret_dir}")
-  if(DEFINED ENV{NORZA_SIGN_PASSWORD})
-    file(MAKE_DIRECTORY "${secret_dir}")
-    file(CHMOD "${secret_dir}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
-    file(WRITE "${secret_dir}/password" "$ENV{NORZA_SIGN_PASSWORD}")
-    list(APPEND sign_args -readpass "${secret_dir}/password")
-  endif()
-  if(NOT "$ENV{NORZA_SIGN_TIMESTAMP_URL}" STREQUAL "")
-    list(APPEND sign_args -ts "$ENV{NORZA_SIGN_TIMESTAMP_URL}")
-  endif()
-  set(failed "")
-  foreach(binary IN LISTS binaries)
-    execute_process(
-      COMMAND "${CPACK_NORZA_OSSLSIGNCODE}" sign ${sign_args} -in "${root}/${binary}" -out "${root}/${binary}.signed"
-      RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-    if(rc EQUAL 0)
-      file(RENAME "${root}/${binary}.signed" "${root}/${binary}")
-    else()
-      string(APPEND failed "${binary}:\n${out}\n")
-      break()
-    endif()
-  endforeach()
-  file(REMOVE_RECURSE "${secret_dir}")
-  if(failed)
-    message(FATAL_ERROR "Signing failed, nothing was packed. ${failed}")
-  endif()
-  set(state "signed")
-else()
+endif()
+
+if(signing STREQUAL "unsigned")
   message(NOTICE "The package is NOT signed: set NORZA_SIGN_PFX (and NORZA_SIGN_PASSWORD) to sign its binaries.")
   set(state "unsigned")
+else()
+  set(files "")
+  foreach(binary IN LISTS binaries)
+    list(APPEND files "${root}/${binary}")
+  endforeach()
+  norza_sign_files("${CPACK_NORZA_OSSLSIGNCODE}" "${CPACK_TOPLEVEL_DIRECTORY}/sign.private" ${files})
+  set(state "signed")
 endif()
 
 foreach(binary IN LISTS binaries)
@@ -59,6 +42,12 @@ foreach(binary IN LISTS binaries)
   math(EXPR kib "(${size} + 1023) / 1024")
   message(STATUS "${binary}: ${size} bytes (${kib} KiB), ${state}")
 endforeach()
+if(helper)
+  file(SIZE "${helper}" size)
+  math(EXPR kib "(${size} + 1023) / 1024")
+  get_filename_component(name "${helper}" NAME)
+  message(STATUS "${name} (carried inside the binaries): ${size} bytes (${kib} KiB), ${state}")
+endif()
 
 # Relative paths, in the form `sha256sum -c` reads.
 file(GLOB_RECURSE files RELATIVE "${root}" "${root}/*")

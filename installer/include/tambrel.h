@@ -34,9 +34,15 @@ TAMBREL_BOOL TAMBREL_CALL CloseZDLWindow(void);
  * characters (then nothing is done). After 0 the thread's last error
  * (GetLastError) says why: ERROR_INVALID_PARAMETER for refused texts, else
  * the error of the step that failed; after 1 it is 0.
+ * Updating drivers needs an elevated (administrator) process, and InstallDev
+ * never asks for consent itself: the installation program must ask for
+ * administrator rights (NSIS: RequestExecutionLevel admin; Inno Setup:
+ * PrivilegesRequired=admin). Without them it returns 0 with
+ * ERROR_ACCESS_DENIED (5), or whichever refusal the platform gave.
  * On 64-bit Windows a 32-bit caller's installation runs in a 64-bit helper
  * carried inside the DLL; the calling thread's messages are dispatched
- * while it waits. */
+ * while it waits. ERROR_INVALID_IMAGE_HASH (577) there: the helper's file
+ * was changed before it could start, so it was not started. */
 TAMBREL_BOOL TAMBREL_CALL InstallDev(int nButtonId, int nClickCount, const char* pszInfDir,
                                      const char* pszInfName, const char* pszHardwareId);
 

@@ -37,38 +37,19 @@ bool FindHelperImage(const void** bytes, DWORD* size) {
   return true;
 }
 
-// A security descriptor whose DACL grants the current user everything and
-// nobody else anything, inherited by what is created below it.
-class PrivateSecurity {
- public:
-  bool Build() {
-    unique_kernel_handle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-    DWORD size = 0;
-    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    user_.reset(static_cast<TOKEN_USER*>(std::malloc(size)));
-    if (!user_ || !::GetTokenInformation(token.get(), TokenUser, user_.get(), size, &size)) return false;
-    PSID sid = user_->User.Sid;
-    const DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid);
-    acl_.reset(static_cast<ACL*>(std::malloc(aclSize)));
-    return acl_ && ::InitializeAcl(acl_.get(), aclSize, ACL_REVISION) &&
-           ::AddAccessAllowedAceEx(acl_.get(), ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, GENERIC_ALL,
-                                   sid) &&
-           ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-           ::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl_.get(), FALSE) &&
-           ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-  }
-  SECURITY_ATTRIBUTES* attributes() {
-    attributes_ = {sizeof attributes_, &descriptor_, FALSE};
-    return &attributes_;
-  }
-
- private:
-  unique_malloc<TOKEN_USER> user_;
-  unique_malloc<ACL> acl_;
-  SECURITY_DESCRIPTOR descriptor_{};
-  SECURITY_ATTRIBUTES attributes_{};
-};
+// The caller's user and whether its token is elevated decide the folder's security.
+bool BuildFolderSecurity(HelperFolderSecurity* security) {
+  unique_kernel_handle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  DWORD size = 0;
+  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  unique_malloc<TOKEN_USER> user(static_cast<TOKEN_USER*>(std::malloc(size)));
+  TOKEN_ELEVATION elevation{};
+  DWORD elevationSize = 0;
+  return user && ::GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) &&
+         ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &elevationSize) &&
+         security->Build(user->User.Sid, elevation.TokenIsElevated != 0);
+}
 
 void AppendHex(char* out, unsigned long long value) {
   const char digits[] = "0123456789abcdef";
@@ -77,12 +58,14 @@ void AppendHex(char* out, unsigned long long value) {
   *end = '\0';
 }
 
-// A new folder under the temporary folder that only this user can change, so
-// nobody can put another program in the helper's place between writing and
-// starting it. A name that exists already is never reused.
+// A new folder under the temporary folder that only the caller's kind of
+// token can change, so nobody else can put another program in the helper's
+// place between writing and starting it. A name that exists already is never
+// reused.
 bool CreatePrivateFolder(char (&folder)[MAX_PATH]) {
-  PrivateSecurity security;
-  if (!security.Build()) return false;
+  HelperFolderSecurity security;
+  if (!BuildFolderSecurity(&security)) return false;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, security.descriptor(), FALSE};
   char temp[MAX_PATH];
   const DWORD length = ::GetTempPathA(MAX_PATH, temp);
   // Room for "norza-" and 16 digits, then "\" and the helper's file name.
@@ -100,13 +83,48 @@ bool CreatePrivateFolder(char (&folder)[MAX_PATH]) {
     std::strcpy(folder, temp);
     std::strcat(folder, "norza-");
     AppendHex(folder, random);
-    if (::CreateDirectoryA(folder, security.attributes())) return true;
+    if (::CreateDirectoryA(folder, &attributes)) return true;
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
   return false;
 }
 
 }  // namespace
+
+#ifdef NORZA_HELPER_FILE_TEST_HOOK
+void (*g_afterHelperWritten)(const char* path) = nullptr;
+#endif
+
+bool HelperFolderSecurity::Build(PSID user, bool elevated) {
+  DWORD size = sizeof administrators_;
+  if (!::CopySid(sizeof user_, user_, user) ||
+      !::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_, &size)) {
+    return false;
+  }
+  size = sizeof system_;
+  if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &size)) return false;
+  // The first one granted owns the folder.
+  PSID granted[2] = {user_, nullptr};
+  if (::EqualSid(user_, system_)) {
+    granted[0] = system_;
+    granted[1] = administrators_;
+  } else if (elevated) {
+    granted[0] = administrators_;
+    granted[1] = system_;
+  }
+  ACL* acl = reinterpret_cast<ACL*>(acl_);
+  if (!::InitializeAcl(acl, sizeof acl_, ACL_REVISION)) return false;
+  for (PSID sid : granted) {
+    if (sid != nullptr &&
+        !::AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, GENERIC_ALL, sid)) {
+      return false;
+    }
+  }
+  return ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+         ::SetSecurityDescriptorOwner(&descriptor_, granted[0], FALSE) &&
+         ::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+         ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
 
 bool WriteAll(HANDLE file, const void* bytes, std::size_t size) {
   const char* p = static_cast<const char*>(bytes);
@@ -122,10 +140,7 @@ bool WriteAll(HANDLE file, const void* bytes, std::size_t size) {
 
 namespace {
 
-bool WriteHelper(const char* path) {
-  const void* image;
-  DWORD size;
-  if (!FindHelperImage(&image, &size)) return false;
+bool WriteHelper(const char* path, const void* image, DWORD size) {
   unique_kernel_handle file(
       ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {
@@ -134,6 +149,34 @@ bool WriteHelper(const char* path) {
   }
   if (!WriteAll(file.get(), image, size)) return false;
   return ::CloseHandle(file.release()) != FALSE;
+}
+
+// Opens the helper again for reading, denying writers and deleters, and
+// compares it with the image: what starts is then what this binary carries.
+// The handle stays open until the start.
+bool HoldHelper(const char* path, const void* image, DWORD size, HANDLE* hold) {
+  unique_kernel_handle file(
+      ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    return false;
+  }
+  const char* expected = static_cast<const char*>(image);
+  DWORD compared = 0;
+  for (;;) {
+    char chunk[8192];
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) return false;
+    if (read > size - compared || std::memcmp(chunk, expected + compared, read) != 0) break;
+    if (read == 0) {
+      if (compared != size) break;
+      *hold = file.release();
+      return true;
+    }
+    compared += read;
+  }
+  ::SetLastError(kHelperChangedError);
+  return false;
 }
 
 // Removes the helper and its folder; the image may stay mapped for a moment
@@ -157,7 +200,13 @@ bool HelperFile::Place() {
   std::strcat(path_, "\\");
   std::strcat(path_, kHelperFile);
   placed_ = true;
-  if (!WriteHelper(path_)) {
+  const void* image = nullptr;
+  DWORD size = 0;
+  const bool written = FindHelperImage(&image, &size) && WriteHelper(path_, image, size);
+#ifdef NORZA_HELPER_FILE_TEST_HOOK
+  if (written && g_afterHelperWritten != nullptr) g_afterHelperWritten(path_);
+#endif
+  if (!written || !HoldHelper(path_, image, size, &hold_)) {
     const DWORD error = ::GetLastError();
     RemoveHelper(folder_, path_);
     placed_ = false;

@@ -10,6 +10,35 @@
 
 namespace platform {
 
+// ERROR_INVALID_IMAGE_HASH, which MinGW's headers lack: the helper's file
+// differs from the image this binary carries, so it is not started.
+constexpr DWORD kHelperChangedError = 577;
+
+// Who may change the helper's folder, from the caller's token: an elevated
+// caller's folder admits Administrators and SYSTEM only (owned by
+// Administrators), since a process of the same user without elevation
+// carries the same user SID; SYSTEM's admits SYSTEM and Administrators; any
+// other caller's, its user only. The DACL is protected and inherited by what
+// is created below it.
+class HelperFolderSecurity {
+ public:
+  bool Build(PSID user, bool elevated);
+  SECURITY_DESCRIPTOR* descriptor() { return &descriptor_; }
+
+ private:
+  BYTE user_[SECURITY_MAX_SID_SIZE] = {};
+  BYTE administrators_[SECURITY_MAX_SID_SIZE] = {};
+  BYTE system_[SECURITY_MAX_SID_SIZE] = {};
+  alignas(DWORD) BYTE acl_[sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)] = {};
+  SECURITY_DESCRIPTOR descriptor_{};
+};
+
+#ifdef NORZA_HELPER_FILE_TEST_HOOK
+// Test builds only: runs between writing the helper and reading it back, as
+// another process could.
+extern void (*g_afterHelperWritten)(const char* path);
+#endif
+
 class HelperFile {
  public:
   HelperFile() = default;
@@ -17,8 +46,10 @@ class HelperFile {
   HelperFile(const HelperFile&) = delete;
   HelperFile& operator=(const HelperFile&) = delete;
 
-  // Writes the helper out. False, with the thread's last error, when it
-  // cannot be; nothing is left behind then.
+  // Writes the helper out, reads it back under a handle that denies writers
+  // and deleters, and holds that handle until EndHold. False, with the
+  // thread's last error, when it cannot be done, kHelperChangedError when
+  // the file no longer holds the embedded image; nothing is left behind then.
   bool Place();
   // The helper's full path; valid after Place succeeded.
   const char* path() const { return path_; }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release package from the built tree, signed with a throwaway
 # certificate, unpacks it and checks what a vendor gets: the listed files,
-# matching SHA256SUMS; intact SHA-256 signatures; no symbol tables; import
+# matching SHA256SUMS; intact SHA-256 signatures, also on the device helper
+# inside the 32-bit binaries; no symbol tables; import
 # libraries that link (lld-link stands in for the Microsoft linker); and, on
 # the 32-bit build, a packaged tambrel.dll that an NSIS installer uses.
 #   package_test.sh BUILD_DIR WORK_DIR OBJDUMP MINGW_CC LLD_LINK CLANG_TARGET [MAKENSIS]
@@ -14,7 +15,11 @@ rm -rf "$work" && mkdir -p "$work" && cd "$work"
 # but the chain ends at this test's own certificate, not a real authority.
 openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Norza test" -days 1 -keyout key.pem -out cert.pem 2>/dev/null
 openssl pkcs12 -export -inkey key.pem -in cert.pem -out signer.pfx -passout pass:test-only
-NORZA_SIGN_PFX="$work/signer.pfx" NORZA_SIGN_PASSWORD=test-only cpack --config "$build/CPackConfig.cmake" -B out
+export NORZA_SIGN_PFX="$work/signer.pfx" NORZA_SIGN_PASSWORD=test-only
+# The build signs the device helper it embeds (as the package target does
+# before packing); the package step signs the binaries.
+cmake --build "$build" > build.txt 2>&1 || { cat build.txt; exit 1; }
+cpack --config "$build/CPackConfig.cmake" -B out | tee cpack.txt
 cmake -E tar xf out/Norza-*.zip && cd Norza-*/
 
 fail=0
@@ -28,6 +33,21 @@ for f in bin/*; do
     grep -q "^Message digest algorithm  : SHA256" "$work/verify.txt" || { cat "$work/verify.txt"; no "$f: signature"; }
   "$objdump" -t "$f" | grep -q "^no symbols" && ! "$objdump" -h "$f" | grep -q "\.debug" || no "$f keeps symbols"
 done
+
+# The 32-bit binaries carry the helper they start on 64-bit Windows: signed
+# by the build before it was embedded, and listed so. The installer library
+# never asks for consent.
+if [[ "$clang_target" == i686* ]]; then
+  helper="$build/generated/embedded/norza-device-helper.exe"
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$helper" > "$work/verify.txt" 2>&1 &&
+    grep -q "^Message digest algorithm  : SHA256" "$work/verify.txt" || { cat "$work/verify.txt"; no "helper: signature"; }
+  for f in bin/kelvane.exe bin/tambrel.dll; do
+    python3 -c 'import sys; sys.exit(open(sys.argv[1], "rb").read() not in open(sys.argv[2], "rb").read())' \
+      "$helper" "$f" || no "$f does not carry the signed helper"
+  done
+  grep -q "norza-device-helper.exe (carried inside the binaries): .*, signed$" "$work/cpack.txt" || no "report: helper"
+fi
+! "$objdump" -p bin/tambrel.dll | grep -q ShellExecute || no "tambrel.dll imports ShellExecute"
 
 "$mingw_cc" -Iinclude -Wl,--disable-stdcall-fixup "$here/import_caller.c" lib/libtambrel.dll.a -o bin/mingw_caller.exe
 clang --target="$clang_target" -Iinclude -c "$here/import_caller.c" -o "$work/caller.obj"
