@@ -58,6 +58,15 @@ if(NORZA_EMBED_DEVICE_HELPER)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated/embedded)
   norza_signed_copy(device_helper_embedded ${NORZA_DEVICE_HELPER_EXE} ${NORZA_EMBEDDED_HELPER}
     DEPENDS device_helper_x64)
+elseif(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND NOT NORZA_HELPER_ONLY)
+  # The 64-bit control panel carries the helper of this same build, for the
+  # consent route only.
+  set(NORZA_EMBEDDED_HELPER ${CMAKE_BINARY_DIR}/generated/embedded/norza-device-helper.exe)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated/embedded)
+  norza_signed_copy(device_helper_embedded $<TARGET_FILE:norza_device_helper> ${NORZA_EMBEDDED_HELPER}
+    DEPENDS norza_device_helper)
+endif()
+if(NORZA_EMBEDDED_HELPER)
   file(WRITE ${CMAKE_BINARY_DIR}/generated/device_helper.rc
     "// Generated: the 64-bit device helper, carried as a resource.\n"
     "NORZA_DEVICE_HELPER RCDATA \"${NORZA_EMBEDDED_HELPER}\"\n")
@@ -65,18 +74,7 @@ endif()
 
 function(norza_embed_device_helper target)
   cmake_parse_arguments(E "FOR_CONSENT" "" "" ${ARGN})
-  if(E_FOR_CONSENT AND WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND NOT NORZA_HELPER_ONLY)
-    # The helper of this same 64-bit build.
-    set(rc ${CMAKE_BINARY_DIR}/generated/device_helper_consent.rc)
-    file(GENERATE OUTPUT ${rc} CONTENT
-      "// Generated: the device helper, carried as a resource.\nNORZA_DEVICE_HELPER RCDATA \"$<TARGET_FILE:norza_device_helper>\"\n")
-    target_sources(${target} PRIVATE ${rc})
-    set_source_files_properties(${rc} PROPERTIES GENERATED ON
-      OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/devicehelper/norza-device-helper.exe)
-    add_dependencies(${target} norza_device_helper)
-    return()
-  endif()
-  if(NOT NORZA_EMBED_DEVICE_HELPER)
+  if(NOT NORZA_EMBEDDED_HELPER OR (CMAKE_SIZEOF_VOID_P EQUAL 8 AND NOT E_FOR_CONSENT))
     return()
   endif()
   set(rc ${CMAKE_BINARY_DIR}/generated/device_helper.rc)
