@@ -67,6 +67,15 @@ int OpenAnswerPipe(const char* name, std::FILE** answer) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Run with an administrator's rights from a folder under the user's
+  // temporary folder: libraries loaded by name (newdev.dll, and those the
+  // system's own libraries load) come from System32 only, never from beside
+  // the helper.
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  if (auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+          ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")))) {
+    set(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+  }
   helper::Text request;
   const bool elevated = __argc == 4 && std::strcmp(__argv[1], kAnswerOption) == 0;
   std::FILE* answer = nullptr;

@@ -200,14 +200,21 @@ bool HelperFile::Place() {
   std::strcat(path_, "\\");
   std::strcat(path_, kHelperFile);
   placed_ = true;
+  // The temporary folder is the user's own: whoever may change it may rename
+  // what is in it, unless a handle that denies deleting is open.
+  folderHold_ = ::CreateFileA(folder_, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   const void* image = nullptr;
   DWORD size = 0;
-  const bool written = FindHelperImage(&image, &size) && WriteHelper(path_, image, size);
+  const bool written = folderHold_ != INVALID_HANDLE_VALUE && FindHelperImage(&image, &size) &&
+                       WriteHelper(path_, image, size);
 #ifdef NORZA_HELPER_FILE_TEST_HOOK
   if (written && g_afterHelperWritten != nullptr) g_afterHelperWritten(path_);
 #endif
   if (!written || !HoldHelper(path_, image, size, &hold_)) {
     const DWORD error = ::GetLastError();
+    if (folderHold_ != INVALID_HANDLE_VALUE) ::CloseHandle(folderHold_);
+    folderHold_ = INVALID_HANDLE_VALUE;
     RemoveHelper(folder_, path_);
     placed_ = false;
     ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
@@ -224,6 +231,7 @@ void HelperFile::EndHold() {
 HelperFile::~HelperFile() {
   const DWORD error = ::GetLastError();  // the caller's failure, if any, stays its result
   EndHold();
+  if (folderHold_ != INVALID_HANDLE_VALUE) ::CloseHandle(folderHold_);
   if (placed_) RemoveHelper(folder_, path_);
   ::SetLastError(error);
 }

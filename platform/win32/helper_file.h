@@ -42,7 +42,10 @@ extern void (*g_afterHelperWritten)(const char* path);
 class HelperFile {
  public:
   HelperFile() = default;
-  ~HelperFile();  // removes the file and its folder, once the hold has ended
+  // Removes the file and its folder. The folder is held from its creation to
+  // here: while the helper runs, nobody can move it away and put another one,
+  // with a library of theirs, under its name.
+  ~HelperFile();
   HelperFile(const HelperFile&) = delete;
   HelperFile& operator=(const HelperFile&) = delete;
 
@@ -61,6 +64,7 @@ class HelperFile {
   char path_[MAX_PATH] = {};
   bool placed_ = false;
   HANDLE hold_ = INVALID_HANDLE_VALUE;
+  HANDLE folderHold_ = INVALID_HANDLE_VALUE;  // keeps the folder from being renamed away
 };
 
 // Writes all of `bytes`; false, with the last error, when a write fails.
