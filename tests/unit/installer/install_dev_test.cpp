@@ -332,6 +332,22 @@ TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
   }
 }
 
+// Without an administrator's rights the update is refused, and that refusal
+// is the caller's answer: the library never asks for consent itself, in this
+// process or through the helper on 64-bit Windows.
+TEST_F(InstallDevTest, WithoutTheRightsTheRefusalComesBackAndNothingAsksForConsent) {
+  for (bool wow64 : {false, true}) {
+    SCOPED_TRACE(wow64 ? "64-bit Windows" : "32-bit Windows");
+    sim::Reset();
+    sim::machine().elevated = false;
+    sim::machine().wow64 = wow64;
+    EXPECT_EQ(0, Install());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ::GetLastError());
+    EXPECT_TRUE(sim::CallsOf("RunDeviceHelperElevated").empty());
+    EXPECT_EQ(sim::machine().elevatedRuns, 0);
+  }
+}
+
 TEST(CloseZDLWindowTest, IsTrueAndTouchesNothing) {
   sim::Reset();
   EXPECT_EQ(1, CloseZDLWindow());
