@@ -1,5 +1,6 @@
 #include "driver_control_dialog.h"
 
+#include "audio_endpoints.h"
 #include "device_control.h"
 #include "mode_store.h"
 #include "platform/session.h"
@@ -72,6 +73,7 @@ void OnOk(HWND dialog) {
   }
 
   ReassignDefaultSoundDevices();
+  ReassignDefaultAudioEndpoints();
   g_currentMode = selected;
 
   g_switching = true;
