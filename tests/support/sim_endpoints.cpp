@@ -23,12 +23,10 @@ const Endpoint* FindEndpoint(const std::wstring& id) {
   return nullptr;
 }
 
-std::wstring* DefaultSlot(int flow, ERole role, bool grow) {
+// The slot of a default; nullptr where the test gave none.
+std::wstring* DefaultOf(int flow, ERole role) {
   auto& defaults = sim::machine().defaultEndpoints;
-  if (grow && defaults.size() < 2) defaults.resize(2);
-  if (static_cast<size_t>(flow) >= defaults.size()) return nullptr;
-  if (grow && defaults[flow].size() < 3) defaults[flow].resize(3);
-  if (static_cast<size_t>(role) >= defaults[flow].size()) return nullptr;
+  if (static_cast<size_t>(flow) >= defaults.size() || static_cast<size_t>(role) >= defaults[flow].size()) return nullptr;
   return &defaults[flow][role];
 }
 
@@ -46,8 +44,8 @@ HRESULT EnumAudioEndpoints(EDataFlow flow, DWORD stateMask, AudioEndpointVisitor
 
 HRESULT GetDefaultAudioEndpoint(EDataFlow flow, ERole role, AudioEndpointVisitor visit, void* context) {
   if (!ComInitialized()) return CO_E_NOTINITIALIZED;
-  const std::wstring* id = DefaultSlot(flow, role, false);
-  const Endpoint* e = id ? FindEndpoint(*id) : nullptr;
+  const std::wstring* id = DefaultOf(flow, role);
+  const Endpoint* e = id != nullptr ? FindEndpoint(*id) : nullptr;
   if (e == nullptr) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
   visit(e->id.c_str(), e->deviceName.c_str(), context);
   return S_OK;
@@ -58,7 +56,10 @@ HRESULT SetDefaultAudioEndpoint(LPCWSTR id, ERole role) {
   if (FAILED(sim::machine().setDefaultEndpoint)) return sim::machine().setDefaultEndpoint;
   const Endpoint* e = FindEndpoint(id);
   if (e == nullptr || e->state != DEVICE_STATE_ACTIVE) return E_INVALIDARG;
-  *DefaultSlot(e->flow, role, true) = id;
+  auto& defaults = sim::machine().defaultEndpoints;
+  if (defaults.size() < 2) defaults.resize(2);
+  defaults[e->flow].resize(3);
+  *DefaultOf(e->flow, role) = id;
   return S_OK;
 }
 
