@@ -1,5 +1,6 @@
 #include "driver_control_dialog.h"
 
+#include "audio_endpoints.h"
 #include "device_control.h"
 #include "mode_store.h"
 #include "platform/rights.h"
@@ -91,6 +92,7 @@ void OnOk(HWND dialog) {
   // The user's own settings: always here, never in a helper that may run as
   // another administrator.
   ReassignDefaultSoundDevices();
+  ReassignDefaultAudioEndpoints();
   g_currentMode = selected;
 
   g_switching = true;

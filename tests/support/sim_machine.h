@@ -129,6 +129,21 @@ struct Machine {
   Consent consent = Consent::Given;  // asked once per elevated helper run
   int elevatedRuns = 0;              // helper runs started with consent
 
+  // Audio endpoints (Windows Vista and later), in the platform's order.
+  struct AudioEndpoint {
+    std::wstring id;
+    int flow = 0;             // EDataFlow: eRender 0, eCapture 1
+    std::wstring deviceName;  // the friendly name of the device it belongs to
+    DWORD state = 1;          // DEVICE_STATE_ACTIVE
+  };
+  std::vector<AudioEndpoint> audioEndpoints;
+  // The default endpoints' IDs by data flow, then role (eConsole,
+  // eMultimedia, eCommunications); missing or empty: none.
+  std::vector<std::vector<std::wstring>> defaultEndpoints;
+  // How setting a default fails, if it does; REGDB_E_CLASSNOTREG: the
+  // platform has no policy-configuration interface.
+  HRESULT setDefaultEndpoint = S_OK;
+
   // Session end requests (flags, reason).
   std::vector<std::pair<UINT, DWORD>> exitRequests;
 

@@ -1,5 +1,6 @@
 // The driver control dialog, driven by control identifiers.
 #include <gtest/gtest.h>
+#include <mmdeviceapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -23,6 +24,17 @@ const char kMi08[] = "USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008";
 
 HMODULE g_resources;  // kelvane.exe, loaded as data for its dialog template
 
+// Two render endpoints; the direct device's is the default for every role.
+void DirectDeviceIsTheDefaultEndpoint(HRESULT setDefault = S_OK) {
+  sim::machine().audioEndpoints = {{L"direct", eRender, L"Quorvin Direct Device"}, {L"speakers", eRender, L"Speakers"}};
+  sim::machine().defaultEndpoints = {{L"direct", L"direct", L"direct"}};
+  sim::machine().setDefaultEndpoint = setDefault;
+}
+std::wstring RenderDefault() {
+  const auto& defaults = sim::machine().defaultEndpoints;
+  return defaults.empty() ? L"" : defaults[eRender][eConsole];
+}
+
 // What the prompt looked like and how the test answers it.
 struct Prompt {
   int answer = IDCANCEL;
@@ -31,6 +43,7 @@ struct Prompt {
   std::string caption;
   // Checked while the prompt is up.
   std::optional<regtest::Value> playbackAtPrompt;
+  std::wstring renderDefaultAtPrompt;
   size_t stateRequestsAtPrompt = 0;
   // Run while the prompt is up, before it is answered.
   void (*during)(HWND dialog) = nullptr;
@@ -86,6 +99,7 @@ void CALLBACK AnswerPrompt(HWND, UINT, UINT_PTR, DWORD) {
   g_prompt.text = text;
   g_prompt.playbackAtPrompt = regtest::GetValue(HKEY_CURRENT_USER, kMapperKey, "Playback");
   g_prompt.stateRequestsAtPrompt = StateRequests();
+  g_prompt.renderDefaultAtPrompt = RenderDefault();
   if (g_prompt.during != nullptr) g_prompt.during(g_prompt.dialog);
   PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(g_prompt.answer, BN_CLICKED), 0);
 }
@@ -201,7 +215,9 @@ TEST_F(DriverControlDialogTest, StoredWdmIsShownReappliedAndStoredAgain) {
   // OK without a change: stored again, closed, no prompt, nothing switched.
   StoreMode(7);
   sim::machine().calls.clear();
+  DirectDeviceIsTheDefaultEndpoint();
   Press(IDOK);
+  EXPECT_EQ(RenderDefault(), L"direct");
   EXPECT_EQ(StoredMode(), 0u);
   EXPECT_EQ(g_prompt.shown, 0);
   EXPECT_TRUE(Switches().empty());
@@ -220,8 +236,11 @@ TEST_F(DriverControlDialogTest, StoredAsioIsShownAndReapplied) {
 }
 
 TEST_F(DriverControlDialogTest, NoStoredModeTouchesNothingThenOkSwitchesToAsio) {
-  for (DWORD unreadable : {0xFFFFFFFFu, 2u, 0u}) {
+  // Moving the default endpoints works, is impossible, or fails: the rest is the same.
+  const std::pair<DWORD, HRESULT> runs[] = {{0xFFFFFFFFu, S_OK}, {2u, REGDB_E_CLASSNOTREG}, {0u, E_FAIL}};
+  for (const auto& [unreadable, setDefault] : runs) {
     SetUp();
+    DirectDeviceIsTheDefaultEndpoint(setDefault);
     if (unreadable != 0) StoreMode(unreadable);  // 0: no value at all
     regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Playback", REG_SZ, regtest::Sz("Quorvin Direct Device"));
     regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Record", REG_SZ, regtest::Sz("Line In"));
@@ -241,6 +260,7 @@ TEST_F(DriverControlDialogTest, NoStoredModeTouchesNothingThenOkSwitchesToAsio) 
     EXPECT_EQ(g_prompt.shown, 1);
     // The sound devices move before the prompt; the devices switch after it.
     EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
+    EXPECT_EQ(g_prompt.renderDefaultAtPrompt, setDefault == S_OK ? L"speakers" : L"direct");
     EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
     EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
     EXPECT_TRUE(sim::machine().exitRequests.empty());

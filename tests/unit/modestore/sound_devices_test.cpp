@@ -1,12 +1,15 @@
 #include "sound_devices.h"
 
 #include <gtest/gtest.h>
+#include <mmdeviceapi.h>
+#include <objbase.h>
 
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "audio_endpoints.h"
 #include "registry_snapshot.h"
 #include "sim_machine.h"
 
@@ -185,6 +188,62 @@ TEST_F(SoundDevices, ReassignRecreatesPreferencesFromRecordAlone) {
   EXPECT_EQ(Stored("Playback")->data, Sz("Speakers"));
   EXPECT_EQ(Stored("Record")->data, Sz("Microphone"));
   EXPECT_FALSE(IsDirectDeviceDefault());
+}
+
+using Endpoint = sim::Machine::AudioEndpoint;
+using Defaults = std::vector<std::vector<std::wstring>>;  // by data flow, then role
+constexpr DWORD kNoCom = ~0u;
+
+TEST_F(SoundDevices, DefaultEndpointsOnTheDirectDeviceMoveToTheFirstOtherActiveEndpoint) {
+  const std::wstring direct = L"Quorvin Direct Device";
+  const Endpoint out{L"out", eRender, direct}, line{L"line", eRender, direct},
+      unplugged{L"unplugged", eRender, L"Onboard", DEVICE_STATE_UNPLUGGED}, speakers{L"speakers", eRender, L"Onboard"},
+      hdmi{L"hdmi", eRender, L"HDMI"}, longer{L"longer", eRender, direct + L" 2"},
+      shorter{L"shorter", eRender, direct.substr(0, 20)}, in{L"in", eCapture, direct},
+      mic{L"mic", eCapture, L"USB Mic"}, micOff{L"mic-off", eCapture, L"USB Mic", DEVICE_STATE_DISABLED};
+  const std::vector<Endpoint> all = {out, line, unplugged, speakers, hdmi, in, mic};
+  const Defaults onDirect = {{L"out", L"line", L"hdmi"}, {L"in", L"mic", L"in"}};
+  const struct {
+    const char* what;
+    std::vector<Endpoint> endpoints;
+    Defaults before, after;
+    HRESULT setDefault;
+    DWORD com;  // how the thread has COM before the step
+  } cases[] = {
+      {"per role, past the direct device's and inactive endpoints", all, onDirect,
+       {{L"speakers", L"speakers", L"hdmi"}, {L"mic", L"mic", L"mic"}}, S_OK, kNoCom},
+      {"a flow whose only active endpoint is the direct device's", {out, speakers, in, micOff},
+       {{L"out", L"out", L"out"}, {L"in", L"in", L"in"}},
+       {{L"speakers", L"speakers", L"speakers"}, {L"in", L"in", L"in"}}, S_OK, COINIT_MULTITHREADED},
+      {"longer and shorter device names are other devices", {shorter, longer, out},
+       {{L"longer", L"out", L"shorter"}, {}}, {{L"longer", L"shorter", L"shorter"}, {}}, S_OK,
+       COINIT_APARTMENTTHREADED},
+      {"no policy-configuration interface", all, onDirect, onDirect, REGDB_E_CLASSNOTREG, kNoCom},
+      {"the policy-configuration interface fails", all, onDirect, onDirect, E_ACCESSDENIED, kNoCom},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Reset();
+    sim::machine().audioEndpoints = c.endpoints;
+    sim::machine().defaultEndpoints = c.before;
+    sim::machine().setDefaultEndpoint = c.setDefault;
+    if (c.com != kNoCom) {
+      ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, c.com)));
+    }
+
+    ReassignDefaultAudioEndpoints();
+    EXPECT_EQ(sim::machine().defaultEndpoints, c.after);
+
+    // The thread's COM is as it was before, down to the count of initializations.
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (c.com != kNoCom) {
+      ASSERT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);
+      EXPECT_EQ(type == APTTYPE_MTA, c.com == COINIT_MULTITHREADED);
+      CoUninitialize();
+    }
+    EXPECT_EQ(CoGetApartmentType(&type, &qualifier), CO_E_NOTINITIALIZED);
+  }
 }
 
 }  // namespace
