@@ -414,6 +414,7 @@ TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileTheOpeningSwitches) {
   Open();
   EXPECT_TRUE(IsWindow(dialog));
   EXPECT_EQ(sim::machine().helperRequests.size(), 1u);  // one run enables and disables
+  EXPECT_EQ(sim::machine().elevatedRuns, 0) << "an elevated panel asks nobody's consent";
   EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
 }
 
