@@ -25,6 +25,20 @@ namespace {
 // use, read only once the helper's own process is the one connected to it.
 class AnswerPipe {
  public:
+  AnswerPipe() = default;
+  // A connection still awaited is called off, and its end awaited, before
+  // the pipe and the record the platform writes its end into go.
+  ~AnswerPipe() {
+    if (pending_) {
+      const DWORD error = ::GetLastError();  // the run's failure, if any, stays its result
+      DWORD ignored = 0;
+      ::CancelIoEx(pipe_.get(), &overlapped_);
+      ::GetOverlappedResult(pipe_.get(), &overlapped_, &ignored, TRUE);
+      ::SetLastError(error);
+    }
+  }
+  AnswerPipe(const AnswerPipe&) = delete;
+  AnswerPipe& operator=(const AnswerPipe&) = delete;
   bool Create(const char* name);
   // Whether the helper has connected; false for good once another process has.
   bool Ready(DWORD helperProcessId);
@@ -36,6 +50,7 @@ class AnswerPipe {
   unique_kernel_handle event_;
   OVERLAPPED overlapped_{};
   bool connected_ = false;
+  bool pending_ = false;  // the connection is awaited
   bool refused_ = false;
 };
 
@@ -95,7 +110,9 @@ bool AnswerPipe::Create(const char* name) {
     connected_ = true;
   } else if (::GetLastError() == ERROR_PIPE_CONNECTED) {
     connected_ = true;
-  } else if (::GetLastError() != ERROR_IO_PENDING) {
+  } else if (::GetLastError() == ERROR_IO_PENDING) {
+    pending_ = true;
+  } else {
     return false;
   }
   return true;
@@ -110,6 +127,7 @@ bool AnswerPipe::Ready(DWORD helperProcessId) {
       return false;
     }
     connected_ = true;
+    pending_ = false;
     ::ResetEvent(event_.get());
   }
   ULONG client = 0;
