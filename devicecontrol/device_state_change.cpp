@@ -83,7 +83,7 @@ HelperRunOutcome RunInHelper(const StateChangeBatch* batches, const SelectedDevi
       static_cast<helper::ExpectedLine*>(std::malloc(slots * sizeof(helper::ExpectedLine))));
   const char* words[helper::kMaxBatches][helper::kStatusWords];
   helper::Text request;
-  if (!ids || !expected || count > helper::kMaxBatches) return HelperRunOutcome::Failed;
+  if (!ids || !expected) return HelperRunOutcome::Failed;
   helper::BeginStateChangeRequest(request, storeMode);
   std::size_t n = 0;
   for (std::size_t b = 0; b < count; ++b) {

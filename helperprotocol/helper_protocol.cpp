@@ -164,15 +164,25 @@ void BeginStateChangeRequest(Text& out, int32_t mode) {
   }
 }
 
-void AppendStateChangeBatch(Text& out, uint32_t stateChange, const char* const* ids, std::size_t count) {
+namespace {
+
+void AppendStateLine(Text& out, uint32_t stateChange) {
   out.Append("STATE ");
   out.AppendNumber(stateChange);
   out.Append("\n");
-  for (std::size_t i = 0; i < count; ++i) {
-    out.Append("ID ");
-    out.AppendHex(ids[i]);
-    out.Append("\n");
-  }
+}
+
+void AppendIdLine(Text& out, const char* id) {
+  out.Append("ID ");
+  out.AppendHex(id);
+  out.Append("\n");
+}
+
+}  // namespace
+
+void AppendStateChangeBatch(Text& out, uint32_t stateChange, const char* const* ids, std::size_t count) {
+  AppendStateLine(out, stateChange);
+  for (std::size_t i = 0; i < count; ++i) AppendIdLine(out, ids[i]);
 }
 
 void EndRequest(Text& out) { out.Append("END\n"); }
@@ -273,14 +283,8 @@ void WriteRequest(Text& out, const Request& request) {
   BeginStateChangeRequest(out, request.mode);
   for (std::size_t b = 0; b < request.batchCount; ++b) {
     const Request::Batch& batch = request.batches[b];
-    out.Append("STATE ");
-    out.AppendNumber(batch.stateChange);
-    out.Append("\n");
-    for (std::size_t i = batch.first; i < batch.first + batch.count; ++i) {
-      out.Append("ID ");
-      out.AppendHex(request.ids[i]);
-      out.Append("\n");
-    }
+    AppendStateLine(out, batch.stateChange);
+    for (std::size_t i = batch.first; i < batch.first + batch.count; ++i) AppendIdLine(out, request.ids[i]);
   }
   EndRequest(out);
 }

@@ -59,9 +59,7 @@ bool NewPipeName(char (&name)[64]) {
   unsigned long long random = 0;
   if (!RtlGenRandom(&random, sizeof random)) return false;
   std::strcpy(name, "\\\\.\\pipe\\norza-");
-  char* end = name + std::strlen(name);
-  for (int shift = 60; shift >= 0; shift -= 4) *end++ = "0123456789abcdef"[(random >> shift) & 0xF];
-  *end = '\0';
+  AppendHex(name, random);
   return true;
 }
 
@@ -70,14 +68,9 @@ bool NewPipeName(char (&name)[64]) {
 bool PipeSecurity(platform::unique_hlocal* descriptor) {
   unique_kernel_handle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  unique_malloc<TOKEN_USER> user(static_cast<TOKEN_USER*>(std::malloc(size)));
+  unique_malloc<TOKEN_USER> user = TokenUserOf(token.get());
   char* sid = nullptr;
-  if (!user || !::GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) ||
-      !::ConvertSidToStringSidA(user->User.Sid, &sid)) {
-    return false;
-  }
+  if (!user || !::ConvertSidToStringSidA(user->User.Sid, &sid)) return false;
   unique_hlocal sidText(sid);
   char sddl[256];
   if (std::strlen(sid) > sizeof sddl - 40) return false;

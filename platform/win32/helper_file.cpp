@@ -41,21 +41,11 @@ bool FindHelperImage(const void** bytes, DWORD* size) {
 bool BuildFolderSecurity(HelperFolderSecurity* security) {
   unique_kernel_handle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  unique_malloc<TOKEN_USER> user(static_cast<TOKEN_USER*>(std::malloc(size)));
+  unique_malloc<TOKEN_USER> user = TokenUserOf(token.get());
   TOKEN_ELEVATION elevation{};
   DWORD elevationSize = 0;
-  return user && ::GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) &&
-         ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &elevationSize) &&
+  return user && ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &elevationSize) &&
          security->Build(user->User.Sid, elevation.TokenIsElevated != 0);
-}
-
-void AppendHex(char* out, unsigned long long value) {
-  const char digits[] = "0123456789abcdef";
-  char* end = out + std::strlen(out);
-  for (int shift = 60; shift >= 0; shift -= 4) *end++ = digits[(value >> shift) & 0xF];
-  *end = '\0';
 }
 
 // A new folder under the temporary folder that only the caller's kind of
@@ -90,6 +80,21 @@ bool CreatePrivateFolder(char (&folder)[MAX_PATH]) {
 }
 
 }  // namespace
+
+unique_malloc<TOKEN_USER> TokenUserOf(HANDLE token) {
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  unique_malloc<TOKEN_USER> user(static_cast<TOKEN_USER*>(std::malloc(size)));
+  if (user && !::GetTokenInformation(token, TokenUser, user.get(), size, &size)) user.reset();
+  return user;
+}
+
+void AppendHex(char* out, unsigned long long value) {
+  const char digits[] = "0123456789abcdef";
+  char* end = out + std::strlen(out);
+  for (int shift = 60; shift >= 0; shift -= 4) *end++ = digits[(value >> shift) & 0xF];
+  *end = '\0';
+}
 
 #ifdef NORZA_HELPER_FILE_TEST_HOOK
 void (*g_afterHelperWritten)(const char* path) = nullptr;

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "platform/unique_handle.h"
+
 namespace platform {
 
 // ERROR_INVALID_IMAGE_HASH, which MinGW's headers lack: the helper's file
@@ -69,5 +71,13 @@ class HelperFile {
 
 // Writes all of `bytes`; false, with the last error, when a write fails.
 bool WriteAll(HANDLE file, const void* bytes, std::size_t size);
+
+// The user of a token (the helper's folder and its answer pipe admit it); a
+// C-heap record, null when it cannot be read.
+unique_malloc<TOKEN_USER> TokenUserOf(HANDLE token);
+
+// Appends `value` as 16 lower-case hexadecimal digits: the random part of the
+// names of the helper's folder and answer pipe.
+void AppendHex(char* out, unsigned long long value);
 
 }  // namespace platform
