@@ -8,11 +8,14 @@
 namespace helper {
 
 const char kAnswerEnd[] = "END\n";
+const char kSwitchElevatedOption[] = "--switch-elevated";
 
 namespace {
 
 constexpr char kHeader[] = "NORZA-DEVICE-HELPER 1";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr char kAnswerPipePrefix[] = "\\\\.\\pipe\\norza-";
+static_assert(sizeof kAnswerPipePrefix - 1 + 16 + 1 == kAnswerPipeNameSize, "the pipe name's size");
 
 // Reads the input one line at a time; a line ends at '\n', which is not part
 // of it. The last line must be ended too.
@@ -154,14 +157,9 @@ void Text::AppendNumber(int64_t value) {
 
 Request::~Request() { std::free(ids); }
 
-void BeginStateChangeRequest(Text& out, int32_t mode) {
+void BeginStateChangeRequest(Text& out) {
   out.Append(kHeader);
   out.Append("\n");
-  if (mode >= 0) {
-    out.Append("MODE ");
-    out.AppendNumber(mode);
-    out.Append("\n");
-  }
 }
 
 namespace {
@@ -188,7 +186,7 @@ void AppendStateChangeBatch(Text& out, uint32_t stateChange, const char* const* 
 void EndRequest(Text& out) { out.Append("END\n"); }
 
 void WriteStateChangeRequest(Text& out, uint32_t stateChange, const char* const* ids, std::size_t count) {
-  BeginStateChangeRequest(out, -1);
+  BeginStateChangeRequest(out);
   AppendStateChangeBatch(out, stateChange, ids, count);
   EndRequest(out);
 }
@@ -232,21 +230,15 @@ bool ParseRequest(const char* data, std::size_t size, Request& out) {
   }
 
   out.kind = Request::Kind::StateChange;
-  out.mode = -1;
   out.batchCount = 0;
   std::free(out.ids);
   out.ids = nullptr;
   out.idCount = 0;
-  if (Field(line, length, "MODE", &value, &valueLength)) {
-    if (!DecodeNumber(value, valueLength, 0, 1, &number) || !lines.Next(&line, &length)) return false;
-    out.mode = static_cast<int32_t>(number);
-  }
   std::size_t capacity = 0;
   for (;;) {
     if (Equals(line, length, "END")) {
       // Something to do, and no batch without a device.
-      const bool whole = out.batchCount == 0 || out.batches[out.batchCount - 1].count != 0;
-      return whole && (out.mode >= 0 || out.batchCount != 0) && lines.AtEnd();
+      return out.batchCount != 0 && out.batches[out.batchCount - 1].count != 0 && lines.AtEnd();
     }
     if (Field(line, length, "STATE", &value, &valueLength)) {
       if ((out.batchCount != 0 && out.batches[out.batchCount - 1].count == 0) || out.batchCount == kMaxBatches ||
@@ -280,7 +272,7 @@ void WriteRequest(Text& out, const Request& request) {
     WriteInstallRequest(out, request.buttonId, request.infDir, request.infName, request.hardwareId);
     return;
   }
-  BeginStateChangeRequest(out, request.mode);
+  BeginStateChangeRequest(out);
   for (std::size_t b = 0; b < request.batchCount; ++b) {
     const Request::Batch& batch = request.batches[b];
     AppendStateLine(out, batch.stateChange);
@@ -289,9 +281,10 @@ void WriteRequest(Text& out, const Request& request) {
   EndRequest(out);
 }
 
-bool ParseStateChangeAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
-                            std::size_t* chosen) {
-  Lines lines(data, size);
+namespace {
+
+// One status line per expected line, in order, each with one of its words.
+bool ReadStatusLines(Lines& lines, const ExpectedLine* expected, std::size_t count, std::size_t* chosen) {
   for (std::size_t i = 0; i < count; ++i) {
     const char* line;
     std::size_t length;
@@ -308,7 +301,60 @@ bool ParseStateChangeAnswer(const char* data, std::size_t size, const ExpectedLi
     }
     if (!matched) return false;
   }
-  return AtEndLine(lines);
+  return true;
+}
+
+}  // namespace
+
+bool ParseStateChangeAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
+                            std::size_t* chosen) {
+  Lines lines(data, size);
+  return ReadStatusLines(lines, expected, count, chosen) && AtEndLine(lines);
+}
+
+bool ParseSwitchAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
+                       std::size_t* chosen, bool* stored) {
+  Lines lines(data, size);
+  const char* line;
+  std::size_t length;
+  if (!ReadStatusLines(lines, expected, count, chosen) || !lines.Next(&line, &length) ||
+      !(Equals(line, length, "STORED 0") || Equals(line, length, "STORED 1")) || !AtEndLine(lines)) {
+    return false;
+  }
+  *stored = line[7] == '1';
+  return true;
+}
+
+void WriteSwitchAnswerEnd(Text& out, bool stored) {
+  out.Append(stored ? "STORED 1\n" : "STORED 0\n");
+  out.Append(kAnswerEnd);
+}
+
+void WriteSwitchParameters(Text& out, int32_t mode, const char* pipeName) {
+  out.Append(kSwitchElevatedOption);
+  out.Append(" ");
+  out.AppendNumber(mode);
+  out.Append(" ");
+  out.Append(pipeName);
+}
+
+bool ParseSwitchCommandLine(int argc, const char* const* argv, int32_t* mode, const char** pipeName) {
+  if (argc != 4 || argv == nullptr || argv[1] == nullptr || argv[2] == nullptr || argv[3] == nullptr ||
+      std::strcmp(argv[1], kSwitchElevatedOption) != 0 ||
+      (std::strcmp(argv[2], "0") != 0 && std::strcmp(argv[2], "1") != 0)) {
+    return false;
+  }
+  // Exactly the prefix and 16 digits as the panel writes them: nothing that
+  // could climb out of the pipe namespace ("\\..\\"), and no other pipe.
+  const char* name = argv[3];
+  const std::size_t prefix = sizeof kAnswerPipePrefix - 1;
+  if (std::strlen(name) != kAnswerPipeNameSize - 1 || std::memcmp(name, kAnswerPipePrefix, prefix) != 0) return false;
+  for (const char* p = name + prefix; *p != '\0'; ++p) {
+    if (!((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f'))) return false;
+  }
+  *mode = argv[2][0] - '0';
+  *pipeName = name;
+  return true;
 }
 
 bool ParseInstallAnswer(const char* data, std::size_t size, bool* installed, uint32_t* error) {
@@ -328,28 +374,6 @@ bool ParseInstallAnswer(const char* data, std::size_t size, bool* installed, uin
   *installed = success;
   *error = static_cast<uint32_t>(number);
   return true;
-}
-
-void WriteHexRequest(Text& out, const char* request, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    const unsigned char byte = static_cast<unsigned char>(request[i]);
-    const char pair[2] = {kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
-    out.Append(pair, 2);
-  }
-}
-
-bool ReadHexRequest(const char* hex, Text& out) {
-  if (hex == nullptr) return false;
-  const std::size_t length = std::strlen(hex);
-  if (length == 0 || length % 2 != 0 || length > kMaxCommandLineRequest) return false;
-  for (std::size_t i = 0; i < length; i += 2) {
-    const int high = HexValue(hex[i]);
-    const int low = HexValue(hex[i + 1]);
-    if (high < 0 || low < 0) return false;
-    const char byte = static_cast<char>(high << 4 | low);
-    out.Append(&byte, 1);
-  }
-  return out.ok();
 }
 
 }  // namespace helper

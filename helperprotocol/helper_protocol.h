@@ -1,23 +1,30 @@
-// The line protocol between a Norza program and the 64-bit device helper it
-// starts. No platform headers: the texts are built and read the same way on
-// both sides, and tested natively.
+// The line protocols the Norza programs speak with each other. No platform
+// headers: the texts are built and read the same way on both sides, and
+// tested natively.
 //
-// Request (the helper's standard input, or hexadecimal on its command line
-// when it is started with elevation), one of:
+// 1. A 32-bit program and the 64-bit device helper it starts, with its own
+// rights, on 64-bit Windows. Request (the helper's standard input), one of:
 //   NORZA-DEVICE-HELPER 1              NORZA-DEVICE-HELPER 1
-//   MODE <0 WDM|1 ASIO>   (optional)   INSTALL <button id>
-//   STATE <1 enable|2 disable>         DIR <hex>
-//   ID <hex>   (one per device)        NAME <hex>
-//   STATE ...  (a second batch)        HWID <hex>
-//   ID <hex>                           END
-//   END
-// A state-change request stores its mode first, then changes its batches in
-// order; it holds a mode, a batch, or both. Texts travel as hexadecimal
-// bytes, so no byte of theirs can end a line.
+//   STATE <1 enable|2 disable>         INSTALL <button id>
+//   ID <hex>   (one per device)        DIR <hex>
+//   STATE ...  (a second batch)        NAME <hex>
+//   ID <hex>                           HWID <hex>
+//   END                                END
+// A state-change request changes its batches in order. Texts travel as
+// hexadecimal bytes, so no byte of theirs can end a line.
 //
-// Answer (the helper's standard output, or its answer pipe, then exit code 0):
+// Answer (the helper's standard output, then exit code 0):
 //   one status line per device, in request order      INSTALLED <0|1> <error>
 //   END                                               END
+//
+// 2. The control panel without the rights and its own elevated run, started
+// through the elevation request with nothing but the mode and the pipe that
+// takes the answer:
+//   kelvane.exe --switch-elevated <0 WDM|1 ASIO> \\.\pipe\norza-<16 hex digits>
+// It finds the Norza's functions itself and answers through that pipe:
+//   one status line per function, in the order of an ordinary switch
+//   STORED <0|1>   (whether the mode is in the registry now)
+//   END
 #pragma once
 
 #include <cstddef>
@@ -59,9 +66,8 @@ class Text {
   bool ok_ = true;
 };
 
-// Writers. A state-change request is begun (with the mode to store first,
-// or -1 for none), given its batches, and ended.
-void BeginStateChangeRequest(Text& out, int32_t mode);
+// Writers. A state-change request is begun, given its batches, and ended.
+void BeginStateChangeRequest(Text& out);
 void AppendStateChangeBatch(Text& out, uint32_t stateChange, const char* const* ids, std::size_t count);
 void EndRequest(Text& out);
 // A request of one batch and no mode.
@@ -75,7 +81,6 @@ extern const char kAnswerEnd[];  // "END\n", the last line of every answer
 struct Request {
   enum class Kind { StateChange, Install };
   Kind kind = Kind::StateChange;
-  int32_t mode = -1;  // the driver mode to store before any change; -1: none
   struct Batch {
     uint32_t stateChange = 0;  // 1 enable, 2 disable
     std::size_t first = 0;     // its devices: ids[first] ... ids[first + count - 1]
@@ -113,12 +118,23 @@ struct ExpectedLine {
 bool ParseStateChangeAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
                             std::size_t* chosen);
 
-// A request as hexadecimal digits, for a command line, and back; decoding
-// refuses anything that is not pairs of digits as AppendHex writes them, or
-// that is longer than kMaxCommandLineRequest digits.
-constexpr std::size_t kMaxCommandLineRequest = 16384;
-void WriteHexRequest(Text& out, const char* request, std::size_t size);
-bool ReadHexRequest(const char* hex, Text& out);
+// The elevated run's answer as ParseStateChangeAnswer reads the lines, then
+// whether the mode was stored. False for anything else.
+bool ParseSwitchAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
+                       std::size_t* chosen, bool* stored);
+// The elevated run's last two lines.
+void WriteSwitchAnswerEnd(Text& out, bool stored);
+
+// The elevated run's command line.
+extern const char kSwitchElevatedOption[];  // "--switch-elevated"
+// "\\.\pipe\norza-" and 16 lower-case hexadecimal digits, terminator included.
+constexpr std::size_t kAnswerPipeNameSize = 15 + 16 + 1;
+// The parameters that follow the program's path.
+void WriteSwitchParameters(Text& out, int32_t mode, const char* pipeName);
+// argv as the runtime splits the command line, argv[0] the program. True only
+// for exactly the option, "0" or "1", and a pipe name of exactly the form
+// above: an elevated program is told nothing else, and writes nowhere else.
+bool ParseSwitchCommandLine(int argc, const char* const* argv, int32_t* mode, const char** pipeName);
 
 // Reads an installation answer. A success carries error 0, a failure an error
 // other than 0; false for anything else.

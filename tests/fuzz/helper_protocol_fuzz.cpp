@@ -1,6 +1,6 @@
-// Fuzzes the device helper's protocol readers with arbitrary bytes: the
-// helper reads requests from its caller, the caller reads the helper's
-// answers. A request that is read must be written back byte for byte.
+// Fuzzes the protocol readers with arbitrary bytes: the helper reads
+// requests from its caller, the caller reads the helper's and the elevated
+// run's answers. A request that is read must be written back byte for byte.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -31,6 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const helper::ExpectedLine expected[] = {{"USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", enable}, {"A", disable}};
   size_t chosen[2] = {};
   if (helper::ParseStateChangeAnswer(input.data(), input.size(), expected, 2, chosen) &&
+      (chosen[0] > 2 || chosen[1] > 2)) {
+    __builtin_trap();
+  }
+  bool stored = false;
+  if (helper::ParseSwitchAnswer(input.data(), input.size(), expected, 2, chosen, &stored) &&
       (chosen[0] > 2 || chosen[1] > 2)) {
     __builtin_trap();
   }

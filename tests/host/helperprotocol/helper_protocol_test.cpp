@@ -34,25 +34,20 @@ TEST(HelperProtocolTest, TextsWithAnyBytesArriveAsTheyWereWritten) {
   ASSERT_TRUE(Parse(StateRequest(2, {awkward.c_str(), longest.c_str()}), state));
   ASSERT_EQ(2u, state.idCount);
   EXPECT_EQ(awkward + "|" + longest, std::string(state.ids[0]) + "|" + state.ids[1]);
-  // A whole step: the mode to store, then both batches, in one request; and
-  // the same through a command line.
-  helper::Text step, hex, back;
-  helper::BeginStateChangeRequest(step, 1);
+  // A whole step: both batches in one request.
+  helper::Text step;
+  helper::BeginStateChangeRequest(step);
   const char* const enable[] = {"E"};
   const char* const disable[] = {awkward.c_str(), "D"};
   helper::AppendStateChangeBatch(step, 1, enable, 1);
   helper::AppendStateChangeBatch(step, 2, disable, 2);
   helper::EndRequest(step);
-  helper::WriteHexRequest(hex, step.data(), step.size());
-  ASSERT_TRUE(helper::ReadHexRequest(std::string(hex.data(), hex.size()).c_str(), back));
   Request both;
-  ASSERT_TRUE(helper::ParseRequest(back.data(), back.size(), both));
-  EXPECT_EQ(1, both.mode);
+  ASSERT_TRUE(helper::ParseRequest(step.data(), step.size(), both));
   ASSERT_EQ(2u, both.batchCount);
   EXPECT_EQ(2u, both.batches[1].stateChange);
   EXPECT_EQ(awkward, both.ids[both.batches[1].first]);
   EXPECT_EQ(2u, both.batches[1].count);
-  for (const char* bad : {"", "4", "4G", "4e"}) EXPECT_FALSE(helper::ReadHexRequest(bad, back)) << bad;
   Request install;
   ASSERT_TRUE(Parse(InstallRequest(-2147483647 - 1, "", awkward.c_str(), longest.c_str()), install));
   EXPECT_EQ(-2147483647 - 1, install.buttonId);
@@ -70,9 +65,8 @@ TEST(HelperProtocolTest, RefusesAnythingButExactlyOneRequest) {
       "NORZA-DEVICE-HELPER 1\nSTATE 3\nID 41\nEND\n",
       "NORZA-DEVICE-HELPER 1\nSTATE 1\nEND\n",              // no device
       "NORZA-DEVICE-HELPER 1\nEND\n",                       // nothing to do
-      "NORZA-DEVICE-HELPER 1\nMODE 2\nEND\n",
-      "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 41\nMODE 0\nEND\n",  // the mode goes first
-      "NORZA-DEVICE-HELPER 1\nMODE 0\nSTATE 1\nSTATE 2\nID 41\nEND\n",  // an empty batch
+      "NORZA-DEVICE-HELPER 1\nMODE 0\nSTATE 1\nID 41\nEND\n",  // the helper stores no mode
+      "NORZA-DEVICE-HELPER 1\nSTATE 1\nSTATE 2\nID 41\nEND\n",  // an empty batch
       "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 41\nSTATE 2\nID 41\nSTATE 1\nID 41\nEND\n",  // three batches
       "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 4\nEND\n",        // half a byte
       "NORZA-DEVICE-HELPER 1\nSTATE 1\nID 4100\nEND\n",     // a NUL inside
@@ -120,6 +114,59 @@ TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsLine) {
     if (c.ok) {
       EXPECT_EQ(c.first, chosen[0]);
       EXPECT_EQ(c.second, chosen[1]);
+    }
+    // The elevated run's answer: the same lines, then whether it stored the mode.
+    for (const bool stored : {false, true}) {
+      std::string answer = c.answer;
+      helper::Text end;
+      helper::WriteSwitchAnswerEnd(end, stored);
+      if (answer.size() >= 4 && answer.compare(answer.size() - 4, 4, "END\n") == 0) {
+        answer.replace(answer.size() - 4, 4, std::string(end.data(), end.size()));
+      }
+      bool read = !stored;
+      EXPECT_EQ(c.ok, helper::ParseSwitchAnswer(answer.data(), answer.size(), expected, 2, chosen, &read));
+      if (c.ok) EXPECT_EQ(stored, read);
+      EXPECT_FALSE(helper::ParseSwitchAnswer(c.answer.data(), c.answer.size(), expected, 2, chosen, &read));
+    }
+  }
+}
+
+// The elevated run acts on nothing but the exact form the panel writes.
+TEST(HelperProtocolTest, TheElevatedRunsCommandLineIsExactlyTheModeAndAnAnswerPipe) {
+  const std::string pipe = "\\\\.\\pipe\\norza-0123456789abcdef";
+  helper::Text written;
+  helper::WriteSwitchParameters(written, 1, pipe.c_str());
+  EXPECT_EQ("--switch-elevated 1 " + pipe, std::string(written.data(), written.size()));
+  struct Case {
+    std::vector<const char*> argv;
+    int32_t mode;  // -1: refused
+  };
+  const std::string longer = pipe + "0", upper = "\\\\.\\pipe\\norza-0123456789ABCDEF";
+  const std::string climbing = "\\\\.\\pipe\\norza-\\..\\..\\C:\\x.txt";
+  const std::string other = "\\\\.\\pipe\\other-0123456789abcdef";
+  const Case cases[] = {
+      {{"k.exe", "--switch-elevated", "0", pipe.c_str()}, 0},
+      {{"k.exe", "--switch-elevated", "1", pipe.c_str()}, 1},
+      {{"k.exe", "--switch-elevated", "2", pipe.c_str()}, -1},
+      {{"k.exe", "--switch-elevated", "01", pipe.c_str()}, -1},
+      {{"k.exe", "--switch-elevated", "1", pipe.c_str(), "x"}, -1},
+      {{"k.exe", "--switch-elevated", "1"}, -1},
+      {{"k.exe", "--Switch-Elevated", "1", pipe.c_str()}, -1},
+      {{"k.exe", "--switch-elevated", "1", climbing.c_str()}, -1},
+      {{"k.exe", "--switch-elevated", "1", longer.c_str()}, -1},
+      {{"k.exe", "--switch-elevated", "1", upper.c_str()}, -1},
+      {{"k.exe", "--switch-elevated", "1", other.c_str()}, -1},
+      {{"k.exe", "--switch-elevated", "1", "C:\\x.txt"}, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.argv.back());
+    int32_t mode = -1;
+    const char* name = nullptr;
+    const bool ok = helper::ParseSwitchCommandLine(static_cast<int>(c.argv.size()), c.argv.data(), &mode, &name);
+    EXPECT_EQ(c.mode >= 0, ok);
+    if (ok) {
+      EXPECT_EQ(c.mode, mode);
+      EXPECT_EQ(pipe, name);
     }
   }
 }
