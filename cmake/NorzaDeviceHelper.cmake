@@ -3,10 +3,9 @@
 # a resource and start it there. The 32-bit build makes the helper with the
 # x86_64 toolchain in a sub-build of this same source tree.
 #
-# norza_embed_device_helper(<target> [FOR_CONSENT]) puts the helper into
-# <target>'s resources. A 64-bit program makes its device calls itself and
-# embeds nothing, except with FOR_CONSENT: the control panel starts the helper
-# with the elevation request when it lacks the rights, in either bitness.
+# norza_embed_device_helper(<target>) puts the helper into <target>'s
+# resources. A 64-bit program makes its device calls itself and embeds
+# nothing. The helper only ever runs with its caller's own rights.
 
 # norza_signed_copy(<name> <program> <copy> [DEPENDS <targets>...]) adds
 # target <name>, which makes the copy of <program> that a binary embeds on
@@ -58,13 +57,6 @@ if(NORZA_EMBED_DEVICE_HELPER)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated/embedded)
   norza_signed_copy(device_helper_embedded ${NORZA_DEVICE_HELPER_EXE} ${NORZA_EMBEDDED_HELPER}
     DEPENDS device_helper_x64)
-elseif(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND NOT NORZA_HELPER_ONLY)
-  # The 64-bit control panel carries the helper of this same build, for the
-  # consent route only.
-  set(NORZA_EMBEDDED_HELPER ${CMAKE_BINARY_DIR}/generated/embedded/norza-device-helper.exe)
-  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated/embedded)
-  norza_signed_copy(device_helper_embedded $<TARGET_FILE:norza_device_helper> ${NORZA_EMBEDDED_HELPER}
-    DEPENDS norza_device_helper)
 endif()
 if(NORZA_EMBEDDED_HELPER)
   file(WRITE ${CMAKE_BINARY_DIR}/generated/device_helper.rc
@@ -73,8 +65,7 @@ if(NORZA_EMBEDDED_HELPER)
 endif()
 
 function(norza_embed_device_helper target)
-  cmake_parse_arguments(E "FOR_CONSENT" "" "" ${ARGN})
-  if(NOT NORZA_EMBEDDED_HELPER OR (CMAKE_SIZEOF_VOID_P EQUAL 8 AND NOT E_FOR_CONSENT))
+  if(NOT NORZA_EMBEDDED_HELPER)
     return()
   endif()
   set(rc ${CMAKE_BINARY_DIR}/generated/device_helper.rc)

@@ -1,6 +1,6 @@
 #include "driver_control_dialog.h"
 
-#include "audio_endpoints.h"
+#include "default_endpoints.h"
 #include "device_control.h"
 #include "mode_store.h"
 #include "platform/rights.h"
@@ -19,7 +19,10 @@ constexpr char kSwitchFailed[] =
     "The Norza's driver mode could not be changed: %u of its %u functions could not be switched.\n\n"
     "Close the programs that use the Norza and try again, or start the control panel as an "
     "administrator.";
-constexpr char kModeNotStored[] = "The Norza's driver mode could not be changed.";
+constexpr char kModeNotChanged[] = "The Norza's driver mode could not be changed.";
+constexpr char kModeNotStored[] =
+    "\n\nThe chosen mode could not be stored in the registry: the next start of the control panel would "
+    "switch the Norza back to the mode stored there.";
 constexpr char kConsentNeeded[] =
     "\n\nChanging the driver mode needs an administrator's consent: answer Yes when Windows asks.";
 // Every bit of the reason set: no particular reason is claimed for the log-off.
@@ -32,12 +35,16 @@ int g_currentMode = -1;   // the mode taken to be in force; may be neither mode
 // for the device helper; a second start can show the dialog meanwhile, and
 // its buttons must not start a second switch, log-off or close.
 bool g_switching = false;
+// Registry virtualization is off: what the panel stores is the machine's mode,
+// or refused; never a copy of the user's own that nobody else reads.
+bool g_storeAllowed = false;
+
+// Stores the mode where the panel may; false when it is not stored.
+bool StoreMode(int mode) { return g_storeAllowed && WriteAudioMode(mode); }
 
 void OnInitDialog(HWND dialog) {
   g_switching = false;
-  // One mode for the machine: a standard user's write is refused, not kept
-  // in a copy of the user's own that nobody else reads.
-  platform::TurnOffRegistryVirtualization();
+  g_storeAllowed = platform::TurnOffRegistryVirtualization();
   int mode = ReadAudioMode();
   g_currentMode = mode;
   if (mode == WDM || mode == ASIO) {
@@ -46,11 +53,11 @@ void OnInitDialog(HWND dialog) {
     CheckRadioButton(dialog, IDC_WDM_MODE, IDC_ASIO_MODE, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE);
     g_switching = true;
     // Shows nothing: this is where an unfinished switch is retried. Without
-    // the rights, storing the mode again rides along with a helper run the
+    // the rights, storing the mode again rides along with an elevated run the
     // switch needs, and never asks for consent alone.
     const SwitchOutcome outcome = ApplyDriverMode(mode, ChooseDeviceRoute(), ModeStore::IfSwitching);
     g_switching = false;
-    if (!outcome.stored) WriteAudioMode(mode);
+    if (!outcome.stored) StoreMode(mode);
   }
 }
 
@@ -61,15 +68,19 @@ void Close(HWND dialog) {
 
 // A log-off would hide that the mode is not in force; the user learns what
 // to do instead. The stored mode stays, so the next opening finishes the switch.
-void ReportFailedSwitch(const SwitchOutcome& outcome) {
-  char text[sizeof kSwitchFailed + sizeof kConsentNeeded + 32];
+void ReportFailedSwitch(const SwitchOutcome& outcome, bool stored) {
+  char text[sizeof kSwitchFailed + sizeof kModeNotStored + sizeof kConsentNeeded + 32];
   if (outcome.failed > 0) {
     std::snprintf(text, sizeof text, kSwitchFailed, static_cast<unsigned>(outcome.failed),
                   static_cast<unsigned>(outcome.selected));
   } else {
-    std::snprintf(text, sizeof text, "%s", kModeNotStored);
+    std::snprintf(text, sizeof text, "%s", kModeNotChanged);
   }
-  if (outcome.consentMissing) std::strcat(text, kConsentNeeded);
+  if (outcome.consentMissing) {
+    std::strcat(text, kConsentNeeded);
+  } else if (!stored) {
+    std::strcat(text, kModeNotStored);
+  }
   MessageBoxA(nullptr, text, kPromptCaption, MB_OK | MB_ICONERROR);
 }
 
@@ -79,27 +90,29 @@ void OnOk(HWND dialog) {
   bool wdmSelected = IsDlgButtonChecked(dialog, IDC_WDM_MODE) == BST_CHECKED;
   int selected = wdmSelected ? WDM : ASIO;
   const bool changed = selected != g_currentMode;
-  // Without the rights, a changed mode is stored by the one elevated helper
-  // run of the switch, after the prompt.
+  // Without the rights, a changed mode is stored by the one elevated run of
+  // the switch, after the prompt.
   const DeviceRoute route = ChooseDeviceRoute();
-  const bool storeInHelper = changed && route == DeviceRoute::ElevatedHelper;
-  if (!storeInHelper) WriteAudioMode(selected);
+  const bool storeInRun = changed && route == DeviceRoute::ElevatedRun;
+  bool stored = !storeInRun && StoreMode(selected);
   if (!changed) {
     DestroyWindow(dialog);
     return;
   }
 
-  // The user's own settings: always here, never in a helper that may run as
-  // another administrator.
+  // The user's own settings: always here, never in an elevated run that may
+  // run as another administrator.
   ReassignDefaultSoundDevices();
   ReassignDefaultAudioEndpoints();
   g_currentMode = selected;
 
   g_switching = true;
   int answer = MessageBoxA(nullptr, kRebootPrompt, kPromptCaption, MB_OKCANCEL);
-  SwitchOutcome outcome = ApplyDriverMode(selected, route, storeInHelper ? ModeStore::Always : ModeStore::Never);
-  if (outcome.failed > 0 || (storeInHelper && !outcome.stored)) {
-    ReportFailedSwitch(outcome);
+  SwitchOutcome outcome = ApplyDriverMode(selected, route, ModeStore::Always);
+  if (storeInRun) stored = outcome.stored;
+  // A log-off only once the mode is in force and stored for the next start.
+  if (outcome.failed > 0 || !stored) {
+    ReportFailedSwitch(outcome, stored);
   } else if (answer == IDOK) {
     platform::ExitWindowsEx(EWX_LOGOFF, kLogOffReason);
   }
@@ -153,8 +166,8 @@ SwitchOutcome ApplyDriverMode(int mode, DeviceRoute route, ModeStore store) {
   // The mode's own functions first, then the other mode's.
   StateChangeBatch batches[2] = {mode == WDM ? wdm : asio, mode == WDM ? asio : wdm};
   StateChangeStep step;
-  if (store != ModeStore::Never) step.storeMode = mode;
-  step.storeAlone = store == ModeStore::Always;
+  step.mode = mode;
+  step.runAlone = store == ModeStore::Always;
   ChangeDeviceStates(batches, 2, route, &step);
 
   SwitchOutcome outcome;
@@ -163,8 +176,7 @@ SwitchOutcome ApplyDriverMode(int mode, DeviceRoute route, ModeStore store) {
     outcome.failed += batch.outcome.devicesSelected - batch.outcome.devicesChanged;
   }
   outcome.stored = step.stored;
-  outcome.consentMissing = step.helper == HelperRunOutcome::NotStarted ||
-                           (route == DeviceRoute::InProcess && outcome.failed > 0 && !platform::ProcessIsElevated());
+  outcome.consentMissing = route == DeviceRoute::ElevatedRun && step.helper == HelperRunOutcome::NotStarted;
   return outcome;
 }
 

@@ -17,9 +17,8 @@ constexpr UINT WM_SHOW_CONTROL_PANEL = WM_APP + 0x66;
 INT_PTR CALLBACK DriverControlDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // What a device switch came to: the Norza functions it handed to a state
-// change, how many of those did not change, whether a helper run stored the
-// mode, and whether the switch lacked an administrator's consent (declined,
-// or no helper to ask it for).
+// change, how many of those did not change, whether the elevated run stored
+// the mode, and whether the switch lacked an administrator's consent.
 struct SwitchOutcome {
   uint32_t selected = 0;
   uint32_t failed = 0;
@@ -27,9 +26,9 @@ struct SwitchOutcome {
   bool consentMissing = false;
 };
 
-// Whether the elevated helper run of a switch also stores the mode: never,
-// only when the switch needs a run anyway, or in any case.
-enum class ModeStore { Never, IfSwitching, Always };
+// The elevated run of a switch always stores its mode; whether that alone is
+// reason enough to start it, or only a function that must change is.
+enum class ModeStore { IfSwitching, Always };
 
 // Enables the functions of the given mode, then disables the other mode's,
 // as one step on `route`.

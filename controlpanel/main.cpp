@@ -2,7 +2,10 @@
 // the running dialog to the front and ends.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "driver_control_dialog.h"
+#include "elevated_switch.h"
 #include "resource.h"
 
 namespace {
@@ -26,6 +29,10 @@ void AdmitShowMessage() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // The panel's own elevated run, which only the panel starts: no window, no
+  // part in the single-instance rule. Any other command line is not read.
+  if (IsElevatedSwitchStart(__argc, __argv)) return ElevatedSwitchMain(__argc, __argv);
+
   AdmitShowMessage();
 
   HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);

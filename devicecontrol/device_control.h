@@ -74,11 +74,14 @@ DeviceStateChangeContext MakeStateChangeContext(DWORD stateChange);
 
 // Where a step of state changes runs. Changing a device's state needs an
 // administrator's rights and a process of the machine's bitness: in this
-// process when it has both; in the 64-bit helper when only the bitness
-// differs; in the helper started with the platform's elevation request (one
-// consent for the whole step) when the rights are missing and the helper can
-// run here. On 32-bit Windows without the rights the step is tried here.
-enum class DeviceRoute { InProcess, Helper, ElevatedHelper };
+// process when it has both; in the 64-bit helper, started with this
+// process's own rights, when only the bitness differs. Without the rights,
+// the control panel's own elevated run (one consent for the whole step)
+// finds the functions of the mode again and takes one of those two routes.
+enum class DeviceRoute { InProcess, Helper, ElevatedRun };
+// The route by this process's bitness alone, whatever its rights.
+DeviceRoute RouteByBitness();
+// By bitness with the rights; the elevated run without them.
 DeviceRoute ChooseDeviceRoute();
 
 // One batch of a step: the devices its patterns select get `stateChange`.
@@ -90,29 +93,30 @@ struct StateChangeBatch {
   int32_t result;                    // of the walk, as ForEachMatchingDevice gives it
 };
 
-// How the helper run of a step went.
+// How the helper run, or the elevated run, of a step went.
 enum class HelperRunOutcome {
-  NotNeeded,   // no helper route, or nothing to hand to it
+  NotNeeded,   // no such route, or nothing to hand to it
   Answered,    // it answered for every device
   Failed,      // it ran, but its answer is missing or wrong: every device it had reads "Fail"
   NotStarted,  // it did not start (consent refused, cannot be written or started)
 };
 
-// What goes with the batches: on the elevated route the helper stores
-// `storeMode` (0 or 1; -1 none) before changing anything. When `storeAlone`,
-// the mode alone is reason enough for the helper run; otherwise it only rides
-// along with a run the batches need.
+// What goes with the batches on the elevated route: the driver mode they
+// come from, which the elevated run applies and stores (it is told nothing
+// else). When `runAlone`, storing the mode is reason enough for the run;
+// otherwise it only runs when a device must change.
 struct StateChangeStep {
-  int32_t storeMode = -1;
-  bool storeAlone = false;
+  int32_t mode = -1;
+  bool runAlone = false;
   HelperRunOutcome helper = HelperRunOutcome::NotNeeded;
-  bool stored = false;  // the helper stored the mode
+  bool stored = false;  // the elevated run stored the mode
 };
 
 // Changes the batches in order, one status line per selected device in the
 // walk's order, batch after batch. A device the platform reports as already
 // in the state asked for is not changed again and reads as done. On the
-// helper routes, one helper run carries the whole step.
+// helper route one helper run, on the elevated route one elevated run,
+// carries the whole step.
 void ChangeDeviceStates(StateChangeBatch* batches, std::size_t count, DeviceRoute route, StateChangeStep* step);
 
 // The DeviceCallback of EnableDevices and DisableDevices; always returns 0.

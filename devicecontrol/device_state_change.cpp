@@ -1,13 +1,15 @@
 // Enabling and disabling the selected devices through the class installer's
-// property-change request: in this process, or in the 64-bit device helper
-// where this process may not change device states (a 32-bit process on 64-bit
-// Windows, or one without an administrator's rights).
+// property-change request: in this process, in the 64-bit device helper where
+// this process may not change device states (a 32-bit process on 64-bit
+// Windows), or in the control panel's own elevated run where it lacks the
+// rights.
 #include <cstdlib>
 #include <cstring>
 
 #include "device_control.h"
 #include "helper_protocol.h"
 #include "platform/device_helper.h"
+#include "platform/elevated_switch.h"
 #include "platform/rights.h"
 #include "platform/unique_handle.h"
 
@@ -64,61 +66,100 @@ int32_t RememberDevice(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* c
 
 bool ToBeChanged(const SelectedDevice& device) { return device.id[0] != '\0' && !device.already; }
 
-// One helper run for the whole step: the mode to store, then every device of
-// every batch that must change. answers[] gets, per device handed over (in
-// that order), the index of its word.
-HelperRunOutcome RunInHelper(const StateChangeBatch* batches, const SelectedDevices* selected, std::size_t count,
-                             DeviceRoute route, StateChangeStep* step, std::size_t* answers) {
-  const bool elevated = route == DeviceRoute::ElevatedHelper;
-  const int32_t storeMode = elevated ? step->storeMode : -1;
-  std::size_t handedOver = 0;
-  for (std::size_t b = 0; b < count; ++b) {
-    for (std::size_t i = 0; i < selected[b].count; ++i) handedOver += ToBeChanged(selected[b].devices[i]) ? 1 : 0;
-  }
-  if (handedOver == 0 && !(storeMode >= 0 && step->storeAlone)) return HelperRunOutcome::NotNeeded;
-
-  const std::size_t slots = handedOver != 0 ? handedOver : 1;
-  platform::unique_malloc<const char*[]> ids(static_cast<const char**>(std::malloc(slots * sizeof(const char*))));
-  platform::unique_malloc<helper::ExpectedLine[]> expected(
-      static_cast<helper::ExpectedLine*>(std::malloc(slots * sizeof(helper::ExpectedLine))));
+// The words of each batch, in the order of a context's.
+struct BatchWords {
   const char* words[helper::kMaxBatches][helper::kStatusWords];
-  helper::Text request;
-  if (!ids || !expected) return HelperRunOutcome::Failed;
-  helper::BeginStateChangeRequest(request, storeMode);
+  explicit BatchWords(const StateChangeBatch* batches, std::size_t count) {
+    for (std::size_t b = 0; b < count; ++b) {
+      words[b][kDone] = batches[b].outcome.doneText;
+      words[b][kRestart] = batches[b].outcome.restartText;
+      words[b][kFail] = batches[b].outcome.failText;
+    }
+  }
+};
+
+std::size_t Total(const SelectedDevices* selected, std::size_t count, bool (*counted)(const SelectedDevice&)) {
   std::size_t n = 0;
   for (std::size_t b = 0; b < count; ++b) {
-    const DeviceStateChangeContext& context = batches[b].outcome;
-    words[b][kDone] = context.doneText;
-    words[b][kRestart] = context.restartText;
-    words[b][kFail] = context.failText;
+    for (std::size_t i = 0; i < selected[b].count; ++i) n += counted(selected[b].devices[i]) ? 1 : 0;
+  }
+  return n;
+}
+
+// One helper run for the whole step: every device of every batch that must
+// change. answers[] gets, per device handed over (in that order), the index
+// of its word.
+HelperRunOutcome RunInHelper(const StateChangeBatch* batches, const SelectedDevices* selected, std::size_t count,
+                             std::size_t* answers) {
+  const std::size_t handedOver = Total(selected, count, ToBeChanged);
+  if (handedOver == 0) return HelperRunOutcome::NotNeeded;
+
+  platform::unique_malloc<const char*[]> ids(static_cast<const char**>(std::malloc(handedOver * sizeof(const char*))));
+  platform::unique_malloc<helper::ExpectedLine[]> expected(
+      static_cast<helper::ExpectedLine*>(std::malloc(handedOver * sizeof(helper::ExpectedLine))));
+  const BatchWords words(batches, count);
+  helper::Text request;
+  if (!ids || !expected) return HelperRunOutcome::Failed;
+  helper::BeginStateChangeRequest(request);
+  std::size_t n = 0;
+  for (std::size_t b = 0; b < count; ++b) {
     const std::size_t first = n;
     for (std::size_t i = 0; i < selected[b].count; ++i) {
       if (!ToBeChanged(selected[b].devices[i])) continue;
       ids[n] = selected[b].devices[i].id;
-      expected[n] = helper::ExpectedLine{selected[b].devices[i].id, words[b]};
+      expected[n] = helper::ExpectedLine{selected[b].devices[i].id, words.words[b]};
       ++n;
     }
-    if (n != first) helper::AppendStateChangeBatch(request, context.stateChange, ids.get() + first, n - first);
+    if (n != first) helper::AppendStateChangeBatch(request, batches[b].stateChange, ids.get() + first, n - first);
   }
   helper::EndRequest(request);
   if (!request.ok()) return HelperRunOutcome::Failed;
 
   platform::DeviceHelperRun run;
-  const BOOL ran = elevated ? platform::RunDeviceHelperElevated(request.data(), request.size(), &run)
-                            : platform::RunDeviceHelper(request.data(), request.size(), &run);
-  if (!ran) return HelperRunOutcome::NotStarted;
+  if (!platform::RunDeviceHelper(request.data(), request.size(), &run)) return HelperRunOutcome::NotStarted;
   const bool answered = run.exitCode == ERROR_SUCCESS && !run.outputTruncated &&
                         helper::ParseStateChangeAnswer(run.output, run.outputSize, expected.get(), n, answers);
   platform::FreeDeviceHelperRun(&run);
-  if (answered && storeMode >= 0) step->stored = true;
   return answered ? HelperRunOutcome::Answered : HelperRunOutcome::Failed;
 }
 
-// Writes the status lines of a step that went through the helper, in the
-// walk's order, counted as ApplyStateChange counts them. A device the helper
-// did not answer for, or that cannot be named to it, reads "Fail".
+bool Any(const SelectedDevice&) { return true; }
+
+// The panel's own elevated run for the whole step: it is told the mode, finds
+// the same functions and prints a line for each, the ones already in state
+// too. answers[] gets, per selected device (in the walk's order), the index
+// of its word.
+HelperRunOutcome RunElevated(const StateChangeBatch* batches, const SelectedDevices* selected, std::size_t count,
+                             StateChangeStep* step, std::size_t* answers) {
+  if (Total(selected, count, ToBeChanged) == 0 && !step->runAlone) return HelperRunOutcome::NotNeeded;
+  const std::size_t lines = Total(selected, count, Any);
+  platform::unique_malloc<helper::ExpectedLine[]> expected(
+      static_cast<helper::ExpectedLine*>(std::malloc((lines != 0 ? lines : 1) * sizeof(helper::ExpectedLine))));
+  if (!expected) return HelperRunOutcome::Failed;
+  const BatchWords words(batches, count);
+  std::size_t n = 0;
+  for (std::size_t b = 0; b < count; ++b) {
+    for (std::size_t i = 0; i < selected[b].count; ++i) {
+      const char* id = selected[b].devices[i].id;
+      expected[n++] = helper::ExpectedLine{id[0] != '\0' ? id : "?", words.words[b]};
+    }
+  }
+  platform::DeviceHelperRun run;
+  if (!platform::RunElevatedSwitch(step->mode, &run)) return HelperRunOutcome::NotStarted;
+  bool stored = false;
+  const bool answered = run.exitCode == ERROR_SUCCESS && !run.outputTruncated &&
+                        helper::ParseSwitchAnswer(run.output, run.outputSize, expected.get(), n, answers, &stored);
+  platform::FreeDeviceHelperRun(&run);
+  step->stored = answered && stored;
+  return answered ? HelperRunOutcome::Answered : HelperRunOutcome::Failed;
+}
+
+// Writes the status lines of a step that went through the helper or the
+// elevated run, in the walk's order, counted as ApplyStateChange counts them.
+// A device that was not answered for, or that cannot be named to the helper,
+// reads "Fail"; one already in state and not handed over reads as done.
 void ReportHelperStep(StateChangeBatch* batches, const SelectedDevices* selected, std::size_t count,
-                      bool answered, const std::size_t* answers) {
+                      bool answered, bool everyDevice, const std::size_t* answers) {
   std::size_t next = 0;
   for (std::size_t b = 0; b < count; ++b) {
     DeviceStateChangeContext& context = batches[b].outcome;
@@ -127,13 +168,11 @@ void ReportHelperStep(StateChangeBatch* batches, const SelectedDevices* selected
       const SelectedDevice& device = selected[b].devices[i];
       ++context.devicesSelected;
       std::size_t word = kFail;
-      if (device.id[0] != '\0') {
-        if (device.already) {
-          word = kDone;
-        } else {
-          const std::size_t answer = next++;
-          if (answered) word = answers[answer];
-        }
+      if (everyDevice || ToBeChanged(device)) {
+        const std::size_t answer = next++;
+        if (answered) word = answers[answer];
+      } else if (device.id[0] != '\0' && device.already) {
+        word = kDone;
       }
       PrintStatusLine(device.id[0] != '\0' ? device.id : "?", words[word]);
       if (word == kFail) continue;
@@ -153,18 +192,26 @@ void ChangeInHelper(StateChangeBatch* batches, std::size_t count, DeviceRoute ro
                                                       batches[b].patterns, RememberDevice, &selected[b]);
     total += selected[b].count;
   }
+  const bool elevated = route == DeviceRoute::ElevatedRun;
   platform::unique_malloc<std::size_t[]> answers(
       static_cast<std::size_t*>(std::malloc((total != 0 ? total : 1) * sizeof(std::size_t))));
-  step->helper = answers ? RunInHelper(batches, selected, count, route, step, answers.get())
-                         : HelperRunOutcome::Failed;
-  ReportHelperStep(batches, selected, count, step->helper == HelperRunOutcome::Answered, answers.get());
+  if (!answers) {
+    step->helper = HelperRunOutcome::Failed;
+  } else {
+    step->helper = elevated ? RunElevated(batches, selected, count, step, answers.get())
+                            : RunInHelper(batches, selected, count, answers.get());
+  }
+  // Nothing ran: the devices in state read as done, the others as failed.
+  const bool answered = step->helper == HelperRunOutcome::Answered;
+  ReportHelperStep(batches, selected, count, answered, elevated && answered, answers.get());
 }
 
 int32_t ChangeDevices(int32_t count, const char* const* patterns, DWORD stateChange,
                       DeviceStateChangeContext* outcome) {
   StateChangeBatch batch{count, patterns, stateChange, {}, 0};
   StateChangeStep step;
-  ChangeDeviceStates(&batch, 1, ChooseDeviceRoute(), &step);
+  // Any devices, so no elevated run: that only ever applies a driver mode.
+  ChangeDeviceStates(&batch, 1, RouteByBitness(), &step);
   if (outcome != nullptr) *outcome = batch.outcome;
   return batch.result;
 }
@@ -176,11 +223,12 @@ DeviceStateChangeContext MakeStateChangeContext(DWORD stateChange) {
                                   "Reboot", "Fail", 0};
 }
 
+DeviceRoute RouteByBitness() {
+  return platform::RunsUnderWow64() ? DeviceRoute::Helper : DeviceRoute::InProcess;
+}
+
 DeviceRoute ChooseDeviceRoute() {
-  if (platform::ProcessIsElevated()) {
-    return platform::RunsUnderWow64() ? DeviceRoute::Helper : DeviceRoute::InProcess;
-  }
-  return platform::HelperCanRun() ? DeviceRoute::ElevatedHelper : DeviceRoute::InProcess;
+  return platform::ProcessIsElevated() ? RouteByBitness() : DeviceRoute::ElevatedRun;
 }
 
 void ChangeDeviceStates(StateChangeBatch* batches, std::size_t count, DeviceRoute route, StateChangeStep* step) {

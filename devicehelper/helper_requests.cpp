@@ -6,61 +6,12 @@
 
 #include "device_control.h"
 #include "helper_protocol.h"
-#include "mode_functions.h"
-#include "mode_store.h"
 #include "platform/unique_handle.h"
 #include "usb_install.h"
 
 namespace {
 
-// The instance IDs of the Norza functions present now, as this process finds
-// them itself.
-struct NorzaFunctions {
-  char (*ids)[kInstanceIdSize] = nullptr;
-  std::size_t count = 0;
-  std::size_t capacity = 0;
-  bool complete = true;
-  ~NorzaFunctions() { std::free(ids); }
-};
-
-int32_t RememberFunction(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* context) {
-  auto* found = static_cast<NorzaFunctions*>(context);
-  if (found->count == found->capacity) {
-    const std::size_t capacity = found->capacity == 0 ? 8 : found->capacity * 2;
-    void* grown = std::realloc(found->ids, capacity * kInstanceIdSize);
-    if (grown == nullptr) {
-      found->complete = false;
-      return Failure;
-    }
-    found->ids = static_cast<char(*)[kInstanceIdSize]>(grown);
-    found->capacity = capacity;
-  }
-  if (ReadInstanceId(set, element, found->ids[found->count])) ++found->count;
-  return 0;
-}
-
-// Started with an administrator's rights on behalf of a process without
-// them, the helper changes the Norza's functions and nothing else: every
-// device of the request must be one the WDM and ASIO patterns select.
-bool OnlyNorzaFunctions(const helper::Request& request) {
-  const char* const patterns[] = {WdmInterfacePatterns[0], WdmInterfacePatterns[1], AsioInterfacePatterns[0]};
-  NorzaFunctions found;
-  CDeviceControl control;
-  if (control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 3, patterns, RememberFunction, &found) != Success ||
-      !found.complete) {
-    return false;
-  }
-  for (std::size_t i = 0; i < request.idCount; ++i) {
-    bool known = false;
-    for (std::size_t f = 0; f < found.count && !known; ++f) known = std::strcmp(found.ids[f], request.ids[i]) == 0;
-    if (!known) return false;
-  }
-  return true;
-}
-
 void AnswerStateChange(const helper::Request& request) {
-  // The mode first, as the control panel stores it before it switches.
-  if (request.mode >= 0) WriteAudioMode(request.mode);
   // A set of exactly the devices the caller selected, whatever their class.
   platform::unique_hdevinfo set(platform::SetupDiCreateDeviceInfoListExA(nullptr, nullptr, nullptr, nullptr));
   for (std::size_t b = 0; b < request.batchCount; ++b) {
@@ -104,15 +55,9 @@ void AnswerInstall(const helper::Request& request) {
 
 }  // namespace
 
-DWORD HandleHelperRequest(const char* data, std::size_t size, bool elevatedForAnother) {
+DWORD HandleHelperRequest(const char* data, std::size_t size) {
   helper::Request request;
   if (!helper::ParseRequest(data, size, request)) return ERROR_INVALID_DATA;
-  // The installer library never asks for consent; an elevated run only ever
-  // switches the Norza.
-  if (elevatedForAnother &&
-      (request.kind != helper::Request::Kind::StateChange || !OnlyNorzaFunctions(request))) {
-    return ERROR_ACCESS_DENIED;
-  }
   if (request.kind == helper::Request::Kind::Install) {
     AnswerInstall(request);
   } else {

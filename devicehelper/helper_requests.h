@@ -6,12 +6,9 @@
 #include <cstddef>
 
 // Carries out one request (see helper_protocol.h) and answers it on standard
-// output: the mode store and state changes exactly as the control panel makes
-// them, with the same status lines, or the whole installation sequence with
-// the confirmation hook on this thread. `elevatedForAnother`: started through
-// the elevation request by a process without the rights, which may ask for
-// nothing but switching the Norza's functions. Returns the helper's exit
-// code: 0 once it has answered; ERROR_INVALID_DATA for input that is not a
-// request, ERROR_ACCESS_DENIED for a request an elevated run refuses (no
-// answer then, and nothing done).
-DWORD HandleHelperRequest(const char* request, std::size_t size, bool elevatedForAnother = false);
+// output: state changes exactly as the control panel makes them, with the
+// same status lines, or the whole installation sequence with the
+// confirmation hook on this thread. Returns the helper's exit code: 0 once it
+// has answered; ERROR_INVALID_DATA for input that is not a request (no answer
+// then, and nothing done).
+DWORD HandleHelperRequest(const char* request, std::size_t size);

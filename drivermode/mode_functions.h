@@ -1,6 +1,5 @@
 // The Norza's USB functions of each driver mode, as instance-ID patterns: the
-// control panel switches them, and the elevated device helper changes nothing
-// else.
+// control panel switches them, and its elevated run selects them itself.
 #pragma once
 
 extern const char* const WdmInterfacePatterns[2];   // functions 0 and 3

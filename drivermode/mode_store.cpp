@@ -47,10 +47,12 @@ bool WriteAudioMode(int mode) {
                       MAXIMUM_ALLOWED | kModeView, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
     return false;
 
+  // A caller that offers a log-off once the mode is stored must learn when
+  // it is not.
   if (mode == WDM || mode == ASIO) {
     const DWORD value = static_cast<DWORD>(mode);
-    RegSetValueExA(key.get(), "AudioMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                   sizeof value);
+    return platform::RegSetValueExA(key.get(), "AudioMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                    sizeof value) == ERROR_SUCCESS;
   }
   return true;
 }

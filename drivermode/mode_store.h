@@ -8,5 +8,5 @@ enum DriverMode { WDM = 0, ASIO = 1 };
 int ReadAudioMode();
 
 // Stores WDM or ASIO; any other mode only makes sure the key exists.
-// False only when the key cannot be created or opened.
+// False when the key cannot be created or opened, or the value not written.
 bool WriteAudioMode(int mode);

@@ -1,10 +1,10 @@
 // The control panel's opening on the simulated machine: how long the dialog's
-// own opening work takes and how many device helper runs it starts, for a
-// 32-bit panel on 64-bit Windows with an administrator's rights and from a
-// standard account, with the Norza's functions already in the stored mode
-// and out of it. A helper run here costs nothing (the simulated helper runs
-// in this process); on a real machine each one starts a process, and from a
-// standard account asks for consent.
+// own opening work takes and how many elevated runs and device helper runs it
+// starts, for a 32-bit panel on 64-bit Windows with an administrator's rights
+// and from a standard account, with the Norza's functions already in the
+// stored mode and out of it. A run here costs nothing (the simulated runs go
+// on in this process); on a real machine each one starts a process, and an
+// elevated run asks for consent.
 //
 //   opening_in_step_bench <kelvane.exe> [openings]
 #include <windows.h>
@@ -16,6 +16,7 @@
 
 #include "capture_stdout.h"
 #include "driver_control_dialog.h"
+#include "elevated_switch.h"
 #include "registry_snapshot.h"
 #include "resource.h"
 #include "sim_machine.h"
@@ -30,6 +31,7 @@ void Describe(bool elevated, bool inStep) {
   m.wow64 = true;
   m.elevated = elevated;
   m.virtualized = !elevated;
+  m.elevatedRun = AnswerElevatedSwitch;
   for (const char* function : {"MI_00", "MI_03", "MI_08"}) {
     const std::string id = std::string("USB\\VID_7E51&PID_0002&") + function;
     sim::AddDevice(id + "\\7&1A2B3C&0&00" + (function + 3), sim::kUsbClass, {id}).statusReadable = true;
@@ -57,6 +59,7 @@ int main(int argc, char** argv) {
     for (bool inStep : {true, false}) {
       std::vector<double> times;
       size_t runs = 0;
+      int elevatedRuns = 0;
       for (int i = 0; i < openings; ++i) {
         Describe(elevated, inStep);
         LARGE_INTEGER start, end;
@@ -73,12 +76,14 @@ int main(int argc, char** argv) {
         times.push_back(1e6 * static_cast<double>(end.QuadPart - start.QuadPart) /
                         static_cast<double>(frequency.QuadPart));
         runs = sim::machine().helperRequests.size();
+        elevatedRuns = sim::machine().elevatedRuns;
       }
       std::sort(times.begin(), times.end());
-      std::printf("opening on the simulated machine, %s, %s: median %.0f us over %d openings; %zu helper run(s)%s\n",
+      std::printf("opening on the simulated machine, %s, %s: median %.0f us over %d openings; "
+                  "%d elevated run(s), each asking for consent; %zu helper run(s)\n",
                   elevated ? "administrator (elevated)" : "standard account",
                   inStep ? "functions already in the mode" : "function 8 out of step", times[times.size() / 2],
-                  openings, runs, !elevated && runs != 0 ? ", each asking for consent" : "");
+                  openings, elevatedRuns, runs);
     }
   }
   saved.Restore();

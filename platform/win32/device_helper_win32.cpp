@@ -113,11 +113,13 @@ void Pump(bool* quit, WPARAM* quitCode) {
 
 }  // namespace
 
-void AwaitHelper(HANDLE process, const AnswerChannel& answer, DeviceHelperRun* run) {
+bool AwaitHelper(HANDLE process, const AnswerChannel& answer, DeviceHelperRun* run, DWORD limit) {
   std::size_t capacity = 0;
   bool quit = false;
+  bool ended = true;
   WPARAM quitCode = 0;
   const DWORD processId = ::GetProcessId(process);
+  const ULONGLONG started = ::GetTickCount64();
   auto drain = [&] {
     if (answer.ready == nullptr || answer.ready(answer.context, processId)) {
       Drain(answer.pipe, answer.overlapped, run, &capacity);
@@ -130,15 +132,19 @@ void AwaitHelper(HANDLE process, const AnswerChannel& answer, DeviceHelperRun* r
                                                             MWMO_INPUTAVAILABLE);
     if (woke == WAIT_OBJECT_0) break;
     if (woke == WAIT_FAILED) {
-      ::WaitForSingleObject(process, INFINITE);
+      ended = ::WaitForSingleObject(process, limit) == WAIT_OBJECT_0;
+      break;
+    }
+    if (limit != INFINITE && ::GetTickCount64() - started >= limit) {
+      ended = false;
       break;
     }
     if (!quit && woke == WAIT_OBJECT_0 + 1) Pump(&quit, &quitCode);
   }
   drain();
   if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+  return ended;
 }
-
 
 BOOL IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) { return ::IsWow64Process(hProcess, Wow64Process); }
 

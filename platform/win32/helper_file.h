@@ -1,7 +1,6 @@
 // The device helper as a file of its own: written out of this binary's
-// resources into a new folder, started from there by either route (the
-// program's own rights, or the platform's elevation request), and removed
-// again with its folder.
+// resources into a new folder, started from there with the program's own
+// rights, and removed again with its folder.
 #pragma once
 
 #include <windows.h>
@@ -26,8 +25,13 @@ class HelperFolderSecurity {
  public:
   bool Build(PSID user, bool elevated);
   SECURITY_DESCRIPTOR* descriptor() { return &descriptor_; }
+  PSID owner() const { return owner_; }
+  // Whether the DACL names `sid`.
+  bool Grants(PSID sid) const;
 
  private:
+  PSID owner_ = nullptr;
+  PSID granted_[2] = {};
   BYTE user_[SECURITY_MAX_SID_SIZE] = {};
   BYTE administrators_[SECURITY_MAX_SID_SIZE] = {};
   BYTE system_[SECURITY_MAX_SID_SIZE] = {};
@@ -36,24 +40,25 @@ class HelperFolderSecurity {
 };
 
 #ifdef NORZA_HELPER_FILE_TEST_HOOK
-// Test builds only: runs between writing the helper and reading it back, as
-// another process could.
+// Test builds only: runs where another process that may open the file could
+// still write it, between writing the helper and holding it against writers.
 extern void (*g_afterHelperWritten)(const char* path);
 #endif
 
 class HelperFile {
  public:
   HelperFile() = default;
-  // Removes the file and its folder. The folder is held from its creation to
-  // here: while the helper runs, nobody can move it away and put another one,
-  // with a library of theirs, under its name.
+  // Removes the file and its folder. The folder is held, by the handle that
+  // created it, from its creation to here: while the helper runs, nobody can
+  // move it away and put another one, with a library of theirs, under its name.
   ~HelperFile();
   HelperFile(const HelperFile&) = delete;
   HelperFile& operator=(const HelperFile&) = delete;
 
-  // Writes the helper out, reads it back under a handle that denies writers
-  // and deleters, and holds that handle until EndHold. False, with the
-  // thread's last error, when it cannot be done, kHelperChangedError when
+  // Makes the folder, writes the helper out, reads it back under a handle
+  // that denies writers and deleters, and holds that handle until EndHold;
+  // the file is never without an open handle of ours in between. False, with
+  // the thread's last error, when it cannot be done, kHelperChangedError when
   // the file no longer holds the embedded image; nothing is left behind then.
   bool Place();
   // The helper's full path; valid after Place succeeded.
@@ -72,12 +77,12 @@ class HelperFile {
 // Writes all of `bytes`; false, with the last error, when a write fails.
 bool WriteAll(HANDLE file, const void* bytes, std::size_t size);
 
-// The user of a token (the helper's folder and its answer pipe admit it); a
-// C-heap record, null when it cannot be read.
+// The user of a token (a helper's folder of a caller without elevation
+// admits it); a C-heap record, null when it cannot be read.
 unique_malloc<TOKEN_USER> TokenUserOf(HANDLE token);
 
 // Appends `value` as 16 lower-case hexadecimal digits: the random part of the
-// names of the helper's folder and answer pipe.
+// names of the helper's folder and of the elevated run's answer pipe.
 void AppendHex(char* out, unsigned long long value);
 
 }  // namespace platform

@@ -24,4 +24,8 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClas
                            phkResult, lpdwDisposition);
 }
 
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  return ::RegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+}
+
 }  // namespace platform

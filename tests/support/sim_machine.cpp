@@ -5,6 +5,7 @@
 #include "helper_requests.h"
 #include "platform/device_helper.h"
 #include "platform/device_setup.h"
+#include "platform/elevated_switch.h"
 #include "platform/rights.h"
 #include "platform/session.h"
 #include "platform/wave_devices.h"
@@ -34,8 +35,8 @@ struct DeviceSet {
 
 Machine g_machine;
 std::vector<std::unique_ptr<DeviceSet>> g_sets;
-bool g_inHelper = false;          // the device helper's 64-bit process is running
-bool g_inElevatedHelper = false;  // ... started with consent
+bool g_inHelper = false;       // the device helper's 64-bit process is running
+bool g_inElevatedRun = false;  // the panel's run started with consent (and what it starts)
 
 // What a 32-bit process on 64-bit Windows is refused.
 bool RefusedInWow64() {
@@ -44,7 +45,7 @@ bool RefusedInWow64() {
   return true;
 }
 
-bool HasRights() { return g_machine.elevated || g_inElevatedHelper; }
+bool HasRights() { return g_machine.elevated || g_inElevatedRun; }
 
 // What a process without an administrator's rights is refused.
 bool RefusedWithoutRights() {
@@ -151,7 +152,7 @@ Machine& machine() { return g_machine; }
 void Reset() {
   g_sets.clear();
   g_inHelper = false;
-  g_inElevatedHelper = false;
+  g_inElevatedRun = false;
   g_machine = Machine{};
   g_machine.classes = {
       {"MEDIA", kMediaClass}, {"USB", kUsbClass}, {"HIDClass", kHidClass}, {"System", kSystemClass}};
@@ -567,10 +568,10 @@ BOOL IsWow64Process(HANDLE, PBOOL Wow64Process) {
 
 namespace {
 
-// The helper runs on this machine, as the 64-bit process it would be; with
-// consent, as an elevated one started for a process without the rights.
-BOOL RunHelperOnMachine(const char* request, size_t requestSize, DeviceHelperRun* run, bool elevated) {
-  Log(elevated ? "RunDeviceHelperElevated" : "RunDeviceHelper");
+// The helper runs on this machine, as the 64-bit process it would be, with
+// its caller's rights.
+BOOL RunHelperOnMachine(const char* request, size_t requestSize, DeviceHelperRun* run) {
+  Log("RunDeviceHelper");
   g_machine.helperRequests.emplace_back(request, requestSize);
   *run = DeviceHelperRun{};
   if (g_machine.duringHelperRun != nullptr) g_machine.duringHelperRun();
@@ -578,19 +579,12 @@ BOOL RunHelperOnMachine(const char* request, size_t requestSize, DeviceHelperRun
     SetLastError(g_machine.helperRun == sim::HelperRun::CannotWrite ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (elevated && g_machine.consent == sim::Consent::Declined) {
-    SetLastError(ERROR_CANCELLED);
-    return FALSE;
-  }
-  if (elevated) ++g_machine.elevatedRuns;
   std::string output;
   {
     sim::StdoutCapture capture;
     sim::g_inHelper = true;
-    sim::g_inElevatedHelper = elevated;
-    run->exitCode = HandleHelperRequest(request, requestSize, elevated);
+    run->exitCode = HandleHelperRequest(request, requestSize);
     sim::g_inHelper = false;
-    sim::g_inElevatedHelper = false;
     output = capture.Finish();
   }
   switch (g_machine.helperRun) {
@@ -625,11 +619,36 @@ constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_
 }  // namespace
 
 BOOL RunDeviceHelper(const char* request, size_t requestSize, DeviceHelperRun* run) {
-  return RunHelperOnMachine(request, requestSize, run, false);
+  return RunHelperOnMachine(request, requestSize, run);
 }
 
-BOOL RunDeviceHelperElevated(const char* request, size_t requestSize, DeviceHelperRun* run) {
-  return RunHelperOnMachine(request, requestSize, run, true);
+// The panel's own run with consent: as the same program, with an
+// administrator's rights; what it writes to its answer pipe is the answer.
+BOOL RunElevatedSwitch(int32_t mode, DeviceHelperRun* run) {
+  Log("RunElevatedSwitch", "", static_cast<DWORD>(mode));
+  *run = DeviceHelperRun{};
+  if (g_machine.elevatedRun == nullptr || g_machine.helperRun == sim::HelperRun::CannotStart) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  if (g_machine.consent == sim::Consent::Declined) {
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  }
+  ++g_machine.elevatedRuns;
+  g_machine.elevatedModes.push_back(mode);
+  std::string output;
+  {
+    sim::StdoutCapture capture;
+    sim::g_inElevatedRun = true;
+    g_machine.elevatedRun(mode);
+    sim::g_inElevatedRun = false;
+    output = capture.Finish();
+  }
+  run->output = static_cast<char*>(std::malloc(output.size() + 1));
+  std::memcpy(run->output, output.data(), output.size());
+  run->outputSize = output.size();
+  return TRUE;
 }
 
 BOOL GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS TokenInformationClass, LPVOID TokenInformation,
@@ -655,6 +674,10 @@ BOOL SetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS TokenInformationClass, 
   if (TokenInformationClass != TokenVirtualizationEnabled || TokenInformation == nullptr ||
       TokenInformationLength != sizeof(DWORD)) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (g_machine.virtualizationStuck) {
+    SetLastError(ERROR_PRIVILEGE_NOT_HELD);
     return FALSE;
   }
   g_machine.virtualized = *static_cast<DWORD*>(TokenInformation) != 0;
@@ -683,6 +706,11 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClas
   }
   return ::RegCreateKeyExA(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes,
                            phkResult, lpdwDisposition);
+}
+
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  if (g_machine.valueWritesFail) return ERROR_WRITE_FAULT;
+  return ::RegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData);
 }
 
 void FreeDeviceHelperRun(DeviceHelperRun* run) {

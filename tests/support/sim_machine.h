@@ -122,12 +122,19 @@ struct Machine {
   // The process's token. Without elevation (a standard user's rights, as
   // User Account Control gives even an administrator's programs), state
   // changes, driver updates and writes under HKEY_LOCAL_MACHINE are refused
-  // with ERROR_ACCESS_DENIED, except in a helper run started with consent;
-  // while `virtualized`, such writes go to the user's VirtualStore instead.
+  // with ERROR_ACCESS_DENIED, except in the panel's elevated run started
+  // with consent (and the helper that run starts); while `virtualized`, such
+  // writes go to the user's VirtualStore instead.
   bool elevated = true;
   bool virtualized = false;
-  Consent consent = Consent::Given;  // asked once per elevated helper run
-  int elevatedRuns = 0;              // helper runs started with consent
+  bool virtualizationStuck = false;  // it cannot be turned off
+  bool valueWritesFail = false;      // RegSetValueExA fails (ERROR_WRITE_FAULT)
+  Consent consent = Consent::Given;  // asked once per elevated run
+  int elevatedRuns = 0;              // elevated runs started with consent
+  std::vector<int> elevatedModes;    // the mode each elevated run was asked to apply
+  // The panel's elevated run, as the panel carries it out once started (a
+  // test of the panel sets it); null: the start fails.
+  void (*elevatedRun)(int mode) = nullptr;
 
   // Audio endpoints (Windows Vista and later), in the platform's order.
   struct AudioEndpoint {

@@ -20,10 +20,6 @@ inline bool RunsUnderWow64() {
   return platform::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
-// Whether the 64-bit helper can run here: on 64-bit Windows, whichever
-// bitness this program has.
-inline bool HelperCanRun() { return sizeof(void*) == 8 || RunsUnderWow64(); }
-
 // More than this on its standard output is not an answer of the helper's.
 constexpr std::size_t kMaxDeviceHelperOutput = 1 << 20;
 
@@ -35,21 +31,16 @@ struct DeviceHelperRun {
   bool outputTruncated = false;  // it wrote more than kMaxDeviceHelperOutput
 };
 
-// Writes the helper that this binary carries into a new folder that no other
-// user can change, starts it with `request` on its standard input, collects
-// its standard output until it has ended (this thread's messages are pumped
-// meanwhile), and removes it again. TRUE once it has ended, whatever its exit
+// Writes the helper that this binary carries into a new folder that only
+// this caller's kind of token can change (an elevated caller's lies under the
+// Windows temporary folder, which only administrators can change), starts it
+// with this process's own rights and `request` on its standard input,
+// collects its standard output until it has ended (this thread's messages
+// are pumped meanwhile), and removes it again. The helper never runs with
+// more rights than its caller. TRUE once it has ended, whatever its exit
 // code; FALSE, with the thread's last error, when it could not be written or
 // started. Release the output with FreeDeviceHelperRun.
 BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DeviceHelperRun* run);
-
-// The same through the platform's elevation request, for a process without an
-// administrator's rights: Windows asks the user for consent (or for an
-// administrator's password) right then. The helper inherits nothing from this
-// process, so the request travels on its command line and the answer comes
-// back through a pipe that only this run of the helper may write. FALSE, with
-// the last error, when it did not start: ERROR_CANCELLED when the user said no.
-BOOL RunDeviceHelperElevated(const char* request, std::size_t requestSize, DeviceHelperRun* run);
 void FreeDeviceHelperRun(DeviceHelperRun* run);
 
 }  // namespace platform

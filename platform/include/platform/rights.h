@@ -19,6 +19,7 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDes
 LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                         REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                         LPDWORD lpdwDisposition);
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
 
 // Whether this process holds an administrator's rights: an elevated token,
 // or an administrator's on Windows without User Account Control.
@@ -33,13 +34,22 @@ inline bool ProcessIsElevated() {
 
 // A 32-bit program without an execution level has its writes under
 // HKLM\SOFTWARE silently redirected to the user's own copy; turned off, a
-// write the user may not make is refused instead. Nothing to do where the
-// platform has no virtualization.
-inline void TurnOffRegistryVirtualization() {
+// write the user may not make is refused instead. True once the token says
+// it is off, or where the platform has no virtualization; false when it
+// stays on, and a write of the machine's settings would land in that copy.
+inline bool TurnOffRegistryVirtualization() {
   unique_kernel_handle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, token.put())) return;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, token.put()) &&
+      !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    return false;
+  }
   DWORD enabled = 0;
   platform::SetTokenInformation(token.get(), TokenVirtualizationEnabled, &enabled, sizeof enabled);
+  DWORD size = 0;
+  if (!platform::GetTokenInformation(token.get(), TokenVirtualizationEnabled, &enabled, sizeof enabled, &size)) {
+    return ::GetLastError() == ERROR_INVALID_PARAMETER;  // a platform that knows no virtualization
+  }
+  return enabled == 0;
 }
 
 }  // namespace platform

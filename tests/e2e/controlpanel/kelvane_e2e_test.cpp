@@ -38,14 +38,50 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+// The file names of the processes a job gets, as each starts: a watcher
+// thread asks for them while they live.
+struct JobWatch {
+  HANDLE port = nullptr;
+  HANDLE thread = nullptr;
+  DWORD first = 0;  // the started program itself
+  std::vector<std::string> images;
+
+  static DWORD WINAPI Watch(void* context) {
+    auto* watch = static_cast<JobWatch*>(context);
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* data = nullptr;
+    while (GetQueuedCompletionStatus(watch->port, &message, &key, &data, INFINITE) && key != 0) {
+      const DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(data));
+      if (message != JOB_OBJECT_MSG_NEW_PROCESS || pid == watch->first) continue;
+      char image[MAX_PATH] = "?";
+      if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
+        // A process just made has no image name yet; the one it gets stays
+        // readable as long as its starter holds its handle.
+        for (int tries = 0; tries < 400; ++tries, Sleep(5)) {
+          DWORD size = MAX_PATH;
+          if (QueryFullProcessImageNameA(process, 0, image, &size)) break;
+        }
+        CloseHandle(process);
+      }
+      const char* name = std::strrchr(image, '\\');
+      watch->images.push_back(name != nullptr ? name + 1 : image);
+    }
+    return 0;
+  }
+};
+
 // A started program with its standard output going to a file, in a job of its
-// own that counts the processes it starts.
+// own that counts the processes it starts and names them.
 class Started {
  public:
   // With `token`, the program runs with that token instead of this process's.
   Started(const std::string& program, const std::string& args, const std::string& outputPath,
           HANDLE token = nullptr) {
     job_ = CreateJobObjectA(nullptr, nullptr);
+    watch_.port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT port{job_, watch_.port};
+    SetInformationJobObject(job_, JobObjectAssociateCompletionPortInformation, &port, sizeof port);
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     output_ = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -63,6 +99,8 @@ class Started {
                                  : CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE,
                                                   CREATE_SUSPENDED, nullptr, nullptr, &si, &info_)) != FALSE;
     if (started_) {
+      watch_.first = info_.dwProcessId;
+      watch_.thread = CreateThread(nullptr, 0, JobWatch::Watch, &watch_, 0, nullptr);
       AssignProcessToJobObject(job_, info_.hProcess);
       ResumeThread(info_.hThread);
     }
@@ -74,7 +112,14 @@ class Started {
       CloseHandle(info_.hProcess);
     }
     if (output_ != INVALID_HANDLE_VALUE) CloseHandle(output_);
+    StopWatching();
+    if (watch_.port != nullptr) CloseHandle(watch_.port);
     if (job_ != nullptr) CloseHandle(job_);
+  }
+  // The file names of the processes the program started, in order.
+  std::vector<std::string> ChildImages() {
+    StopWatching();
+    return watch_.images;
   }
   bool ok() const { return started_; }
   // How many processes the program started (and they, in turn).
@@ -93,6 +138,16 @@ class Started {
   DWORD pid() const { return info_.dwProcessId; }
 
  private:
+  void StopWatching() {
+    if (watch_.thread == nullptr) return;
+    Sleep(200);  // the last messages of a process that just ended
+    PostQueuedCompletionStatus(watch_.port, 0, 0, nullptr);
+    WaitForSingleObject(watch_.thread, 5000);
+    CloseHandle(watch_.thread);
+    watch_.thread = nullptr;
+  }
+
+  JobWatch watch_;
   HANDLE output_ = INVALID_HANDLE_VALUE;
   HANDLE job_ = nullptr;
   PROCESS_INFORMATION info_{};
@@ -226,6 +281,7 @@ TEST_F(KelvaneTest, SecondStartsBringTheRunningDialogToTheFront) {
   BOOL wow64 = FALSE;
   IsWow64Process(GetCurrentProcess(), &wow64);
   EXPECT_EQ(first.Children(), wow64 ? 2u : 0u);
+  EXPECT_EQ(first.ChildImages(), std::vector<std::string>(first.Children(), "norza-device-helper.exe"));
   DeleteFileA(firstOut.c_str());
   DeleteFileA(secondOut.c_str());
 }
@@ -300,19 +356,22 @@ HANDLE LimitedToken() {
   return primary;
 }
 
-// Started from a standard account, the opening's switch runs in the device
-// helper started through the elevation request: one run (one consent) for
-// the whole step, the same lines as an elevated start. Where no helper can
-// run (32-bit Windows) the panel tries it itself. With the Norza unplugged,
-// OK's run only stores the mode: its answer, through the answer pipe, is all
-// that keeps the failure report away.
-TEST_F(KelvaneTest, FromAStandardAccountEachStepRunsInOneElevatedHelperRun) {
+// Started from a standard account, each step that needs the rights starts
+// the panel's own file through the elevation request (the prompt names the
+// panel), once per step, with the same lines as an elevated start. In a
+// 64-bit prefix the 32-bit panel's elevated run starts the helper itself.
+// With the Norza unplugged, OK's run only stores the mode: its answer,
+// through the answer pipe, is all that keeps the failure report away.
+TEST_F(KelvaneTest, FromAStandardAccountEachStepStartsThePanelItselfElevated) {
   HANDLE limited = LimitedToken();
   ASSERT_NE(limited, nullptr);
   TOKEN_ELEVATION elevation{};
   DWORD size = 0;
   ASSERT_TRUE(GetTokenInformation(limited, TokenElevation, &elevation, sizeof elevation, &size));
   ASSERT_EQ(elevation.TokenIsElevated, 0u);
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  using Images = std::vector<std::string>;
   StoreMode(0);
   std::string out = TempFile("kelvane-limited");
   {
@@ -321,9 +380,7 @@ TEST_F(KelvaneTest, FromAStandardAccountEachStepRunsInOneElevatedHelperRun) {
     ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
     PostMessageA(Dialog(), WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(panel.Wait(15000), 1);
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    EXPECT_EQ(panel.Children(), wow64 || sizeof(void*) == 8 ? 1u : 0u);
+    EXPECT_EQ(panel.ChildImages(), wow64 ? (Images{"kelvane.exe", "norza-device-helper.exe"}) : Images{"kelvane.exe"});
   }
   EXPECT_EQ(ReadFile(out), Line("MI_00", "Fail") + Line("MI_03", "Fail") + Line("MI_08", "Fail"));
   EXPECT_EQ(StoredMode(), 0);
@@ -337,13 +394,34 @@ TEST_F(KelvaneTest, FromAStandardAccountEachStepRunsInOneElevatedHelperRun) {
     ASSERT_TRUE(Eventually([] { return Prompt() != nullptr; }));
     PostMessageA(Prompt(), WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(panel.Wait(15000), 1) << "a failure report is up";
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    EXPECT_EQ(panel.Children(), wow64 || sizeof(void*) == 8 ? 1u : 0u);
+    EXPECT_EQ(panel.ChildImages(), Images{"kelvane.exe"});
   }
   CloseHandle(limited);
   EXPECT_EQ(ReadFile(out), "");
   EXPECT_EQ(StoredMode(), 1);
+  DeleteFileA(out.c_str());
+}
+
+// The elevated run writes nowhere but a pipe of the panel's naming: a name
+// that climbs out of the pipe namespace to a file is refused before anything
+// is stored or written.
+TEST_F(KelvaneTest, TheElevatedRunRefusesAnAnswerPipeThatIsAFile) {
+  StoreMode(0);
+  const std::string target = TempFile("kelvane-target");
+  std::ofstream(target, std::ios::binary) << "untouched";
+  const std::string climbing = "\\\\.\\pipe\\norza-\\..\\..\\" + target;
+  std::string out = TempFile("kelvane-refused");
+  {
+    Started run(g_kelvane, "--switch-elevated 1 \"" + climbing + "\"", out);
+    ASSERT_TRUE(run.ok());
+    EXPECT_NE(run.Wait(15000), 0);
+    EXPECT_TRUE(run.ChildImages().empty());
+  }
+  EXPECT_EQ(ReadFile(target), "untouched");
+  EXPECT_EQ(ReadFile(out), "");
+  EXPECT_EQ(StoredMode(), 0);
+  EXPECT_EQ(Dialog(), nullptr);
+  DeleteFileA(target.c_str());
   DeleteFileA(out.c_str());
 }
 

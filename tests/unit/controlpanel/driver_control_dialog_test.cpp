@@ -10,6 +10,7 @@
 
 #include "capture_stdout.h"
 #include "driver_control_dialog.h"
+#include "elevated_switch.h"
 #include "registry_snapshot.h"
 #include "resource.h"
 #include "sim_machine.h"
@@ -117,6 +118,7 @@ class DriverControlDialogTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(g_resources, nullptr) << "pass the path of kelvane.exe";
     sim::Reset();
+    sim::machine().elevatedRun = AnswerElevatedSwitch;
     sim::AddDevice(kMi00, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_00"});
     sim::AddDevice(kMi03, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_03"});
     sim::AddDevice(kMi08, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_08"});
@@ -298,28 +300,32 @@ TEST_F(DriverControlDialogTest, ChangeAnsweredCancelSwitchesWithoutEndingTheSess
 // then the user is told why, and the stored mode is left for the next opening.
 TEST_F(DriverControlDialogTest, ChangeAnsweredOkLogsOffAfterTheSwitchUnlessAFunctionFailed) {
   using Exits = std::vector<std::pair<UINT, DWORD>>;
-  struct Case { const char* what; bool plugged; sim::PropChange mi08; bool logsOff; };
+  struct Case { const char* what; bool plugged; sim::PropChange mi08; bool logsOff; bool storeFails = false; };
   for (const Case& c : {Case{"MI_08 needs a reboot", true, sim::PropChange::NeedsReboot, true},
                         Case{"MI_08 fails", true, sim::PropChange::FailClassInstaller, false},
-                        Case{"unplugged", false, sim::PropChange::Done, true}}) {
+                        Case{"unplugged", false, sim::PropChange::Done, true},
+                        Case{"the mode cannot be stored", true, sim::PropChange::Done, false, true}}) {
     SCOPED_TRACE(c.what);
     SetUp();
     StoreMode(1);
     Open();
     for (auto& d : sim::machine().devices) d.present = c.plugged;
     sim::machine().devices[2].propChange = c.mi08;
+    sim::machine().valueWritesFail = c.storeFails;
     sim::machine().calls.clear();
     Click(IDC_WDM_MODE);
     g_prompt.answer = IDOK;
     Press(IDOK);
-    EXPECT_EQ(StoredMode(), 0u);
+    EXPECT_EQ(StoredMode(), c.storeFails ? 1u : 0u);
     EXPECT_EQ(Switches(), c.plugged ? (Steps{"+MI_00", "+MI_03", "-MI_08"}) : Steps{});
     EXPECT_EQ(sim::machine().exitRequests, (c.logsOff ? Exits{{EWX_LOGOFF, 0xFFFFFFFF}} : Exits{}));
     if (c.logsOff) {
       EXPECT_EQ(sim::CallNames().back(), "ExitWindowsEx");
     }
-    // The report says how many of the Norza's functions failed.
-    EXPECT_EQ(g_prompt.report.find("1 of its 3") != std::string::npos, !c.logsOff) << g_prompt.report;
+    // The report says how many of the Norza's functions failed, or that the
+    // mode is not stored.
+    EXPECT_EQ(g_prompt.report.find("1 of its 3") != std::string::npos, !c.logsOff && !c.storeFails) << g_prompt.report;
+    EXPECT_EQ(g_prompt.report.find("could not be stored") != std::string::npos, c.storeFails) << g_prompt.report;
     EXPECT_EQ(g_prompt.report.empty(), c.logsOff);
     EXPECT_EQ(g_prompt.reportErrorIconOkOnly, !c.logsOff);
     EXPECT_TRUE(Closed());
@@ -434,7 +440,7 @@ std::string Line(const char* id, const char* word) { return id + std::string(60 
 const char kVirtualStore[] = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Quorvin\\Norza";
 
 // The opening asks for consent only when a function must change, and stores
-// the mode again (0x100 as plain 0) only in a helper run it needs anyway.
+// the mode again (0x100 as plain 0) only in an elevated run it needs anyway.
 TEST_F(DriverControlDialogTest, OnAStandardAccountTheOpeningAsksOnlyWhenAFunctionMustChange) {
   for (bool inStep : {true, false}) {
     SCOPED_TRACE(inStep ? "in step" : "out of step");
@@ -442,8 +448,9 @@ TEST_F(DriverControlDialogTest, OnAStandardAccountTheOpeningAsksOnlyWhenAFunctio
     StandardAccount(!inStep);
     StoreMode(0x100);
     Open();
-    EXPECT_EQ(sim::machine().elevatedRuns, inStep ? 0 : 1);
-    EXPECT_TRUE(sim::CallsOf("RunDeviceHelper").empty());
+    EXPECT_EQ(sim::machine().elevatedModes, inStep ? std::vector<int>{} : std::vector<int>{0});
+    // The elevated run, a 32-bit process too, hands the switch to the helper.
+    EXPECT_EQ(sim::CallsOf("RunDeviceHelper").size(), inStep ? 0u : 1u);
     EXPECT_EQ(opening, Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled"));
     EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
     EXPECT_EQ(StoredMode(), inStep ? 0x100u : 0u);
@@ -453,16 +460,17 @@ TEST_F(DriverControlDialogTest, OnAStandardAccountTheOpeningAsksOnlyWhenAFunctio
   }
 }
 
-// OK stores the mode and switches in one elevated helper run after the
-// prompt; declined consent switches nothing, stores nothing and says why. On
-// 32-bit Windows, with no helper to ask for consent, the panel tries itself
-// and is refused.
-TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSaysConsentIsNeeded) {
-  struct Case { const char* what; sim::Consent consent; bool wow64; };
+// OK starts the panel's own elevated run once, after the prompt: it stores
+// the mode and switches, on 32-bit Windows too. Declined consent switches
+// nothing, stores nothing and says why; a mode the run could not store is
+// reported, and neither ends the session.
+TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSaysWhatIsMissing) {
+  struct Case { const char* what; sim::Consent consent; bool wow64; bool storeFails = false; };
   for (const Case& c : {Case{"given", sim::Consent::Given, true}, Case{"declined", sim::Consent::Declined, true},
-                        Case{"32-bit Windows", sim::Consent::Given, false}}) {
-    if (!c.wow64 && sizeof(void*) == 8) continue;  // a 64-bit panel always has its helper
-    const bool given = c.consent == sim::Consent::Given && c.wow64;
+                        Case{"32-bit Windows", sim::Consent::Given, false},
+                        Case{"not stored", sim::Consent::Given, true, true}}) {
+    if (!c.wow64 && sizeof(void*) == 8) continue;  // a 64-bit panel runs on 64-bit Windows
+    const bool given = c.consent == sim::Consent::Given;
     const sim::Consent consent = c.consent;
     SCOPED_TRACE(c.what);
     SetUp();
@@ -475,23 +483,67 @@ TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSa
     sim::machine().waveIn = {"Microphone"};
     sim::machine().consent = consent;
     Open();
+    EXPECT_TRUE(sim::CallsOf("RunElevatedSwitch").empty()) << "the opening is in step";
     Click(IDC_ASIO_MODE);
     g_prompt.answer = IDOK;
+    sim::machine().valueWritesFail = c.storeFails;
     Press(IDOK);
     EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
     EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
-    EXPECT_EQ(sim::machine().elevatedRuns, given ? 1 : 0);
-    EXPECT_EQ(StoredMode(), given ? 1u : 0u);
-    EXPECT_EQ(Switches(), given || !c.wow64 ? (Steps{"+MI_08", "-MI_00", "-MI_03"}) : Steps{});  // or tried
+    EXPECT_EQ(sim::CallsOf("RunElevatedSwitch").size(), 1u);
+    EXPECT_EQ(sim::machine().elevatedModes, given ? std::vector<int>{1} : std::vector<int>{});
+    EXPECT_EQ(StoredMode(), given && !c.storeFails ? 1u : 0u);
+    EXPECT_EQ(Switches(), given ? (Steps{"+MI_08", "-MI_00", "-MI_03"}) : Steps{});
     const char* done[] = {"Enabled", "Disabled"};
     if (!given) done[0] = done[1] = "Fail";
     EXPECT_EQ(switching, Line(kMi08, done[0]) + Line(kMi00, done[1]) + Line(kMi03, done[1]));
-    EXPECT_EQ(sim::machine().exitRequests.size(), given ? 1u : 0u);
+    const bool logsOff = given && !c.storeFails;
+    EXPECT_EQ(sim::machine().exitRequests.size(), logsOff ? 1u : 0u);
     EXPECT_EQ(g_prompt.report.find("3 of its 3") != std::string::npos, !given) << g_prompt.report;
     EXPECT_EQ(g_prompt.report.find("needs an administrator's consent") != std::string::npos, !given);
+    EXPECT_EQ(g_prompt.report.find("could not be stored") != std::string::npos, c.storeFails);
     EXPECT_TRUE(Closed());
     TearDown();
   }
+}
+
+// The elevated run acts on its exact command line only, and answers through
+// the pipe it names: anything else is refused before anything is stored,
+// switched or written.
+TEST_F(DriverControlDialogTest, TheElevatedRunActsOnlyOnItsExactCommandLine) {
+  const std::string pipe = "\\\\.\\pipe\\norza-" + std::to_string(GetCurrentProcessId() + 1000000000000000ull);
+  const std::string climbing = "\\\\.\\pipe\\norza-\\..\\..\\C:\\norza-target.txt";
+  const std::vector<std::vector<const char*>> refused = {
+      {"k.exe", "--switch-elevated", "1", pipe.c_str(), "more"},
+      {"k.exe", "--switch-elevated", "2", pipe.c_str()},
+      {"k.exe", "--switch-elevated", "1", climbing.c_str()},
+      {"k.exe", "--switch-elevated", "1", "\\\\.\\pipe\\norza-00000000000000ff"},  // no such pipe
+  };
+  StoreMode(0);
+  for (const auto& argv : refused) {
+    SCOPED_TRACE(argv.back());
+    EXPECT_TRUE(IsElevatedSwitchStart(static_cast<int>(argv.size()), argv.data()));
+    EXPECT_NE(ElevatedSwitchMain(static_cast<int>(argv.size()), argv.data()), 0);
+    EXPECT_TRUE(sim::CallsOf("SetupDiCallClassInstaller").empty());
+    EXPECT_EQ(StoredMode(), 0u);
+  }
+  const char* plain[] = {"k.exe", "--other"};
+  EXPECT_FALSE(IsElevatedSwitchStart(2, plain));
+
+  // Given its pipe, it finds the functions, switches and stores by itself.
+  HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 65536, 0,
+                                   nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  const char* argv[] = {"k.exe", "--switch-elevated", "1", pipe.c_str()};
+  EXPECT_EQ(ElevatedSwitchMain(4, argv), 0);
+  std::string answer;
+  char chunk[4096];
+  DWORD read = 0;
+  while (ReadFile(server, chunk, sizeof chunk, &read, nullptr) && read != 0) answer.append(chunk, read);
+  CloseHandle(server);
+  EXPECT_EQ(answer, Line(kMi08, "Enabled") + Line(kMi00, "Disabled") + Line(kMi03, "Disabled") + "STORED 1\nEND\n");
+  EXPECT_EQ(StoredMode(), 1u);
+  EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
 }
 
 TEST(InterfacePatternLists, NameTheFunctionsOfEachMode) {

@@ -220,29 +220,6 @@ TEST_F(DeviceStateChange, ADeviceAlreadyInTheStateAskedForIsNotChangedAgain) {
   EXPECT_EQ(sim::CallsOf("SetupDiCallClassInstaller").size(), 1u);
 }
 
-// Started with consent for a process without the rights, the helper changes
-// the Norza's functions and nothing else: a request naming another device is
-// refused whole.
-TEST_F(DeviceStateChange, AnElevatedHelperRunSwitchesOnlyTheNorza) {
-  for (const char* other : {kHdAudio, kUnplugged, "USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008\\X"}) {
-    helper::Text request;
-    helper::BeginStateChangeRequest(request, 1);
-    const char* const ids[] = {kMi00, other};
-    helper::AppendStateChangeBatch(request, DICS_DISABLE, ids, 2);
-    helper::EndRequest(request);
-    sim::StdoutCapture capture;
-    EXPECT_EQ(HandleHelperRequest(request.data(), request.size(), true), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(capture.Finish(), "");
-    EXPECT_TRUE(sim::CallsOf("SetupDiCallClassInstaller").empty()) << other;
-  }
-  helper::Text norza;
-  const char* const ids[] = {kMi00, kMi03};
-  helper::WriteStateChangeRequest(norza, DICS_DISABLE, ids, 2);
-  sim::StdoutCapture capture;
-  EXPECT_EQ(HandleHelperRequest(norza.data(), norza.size(), true), static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_EQ(capture.Finish(), Line(kMi00, "Disabled") + Line(kMi03, "Disabled") + "END\n");
-}
-
 TEST_F(DeviceStateChange, AnyPatternListRunsToCompletion) {
   struct Case {
     std::vector<const char*> patterns;

@@ -343,7 +343,7 @@ TEST_F(InstallDevTest, WithoutTheRightsTheRefusalComesBackAndNothingAsksForConse
     sim::machine().wow64 = wow64;
     EXPECT_EQ(0, Install());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ::GetLastError());
-    EXPECT_TRUE(sim::CallsOf("RunDeviceHelperElevated").empty());
+    EXPECT_TRUE(sim::CallsOf("RunElevatedSwitch").empty());
     EXPECT_EQ(sim::machine().elevatedRuns, 0);
   }
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "audio_endpoints.h"
+#include "default_endpoints.h"
 #include "registry_snapshot.h"
 #include "sim_machine.h"
 

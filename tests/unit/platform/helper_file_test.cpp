@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <string>
 
 #include "helper_file.h"
@@ -40,9 +41,11 @@ TEST(HelperFolderSecurityTest, AdmitsOnlyWhatTheCallersTokenCalls) {
 void (*g_change)(HANDLE file);
 std::string g_written;
 
+// Only a writer that lets the helper's own handle read gets in, and only at
+// this one moment.
 void ChangeHelper(const char* path) {
   g_written = path;
-  HANDLE file = ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   g_change(file);
   ::CloseHandle(file);
 }
@@ -57,7 +60,9 @@ bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str())
 
 // Another process changes the helper between the write and the start: it is
 // refused with its own error and nothing stays behind. Left alone, it is held
-// against writers and deleters until the start.
+// against writers and deleters until the start, and its folder, which an
+// elevated caller (every test under Wine) gets under the Windows temporary
+// folder, against renaming until the end.
 TEST(HelperFileTest, HoldsOnlyTheBytesItCarries) {
   const struct {
     const char* what;
@@ -87,6 +92,11 @@ TEST(HelperFileTest, HoldsOnlyTheBytesItCarries) {
                                                       OPEN_EXISTING, 0, nullptr));
         EXPECT_FALSE(::DeleteFileA(helper.path()));
         helper.EndHold();
+        char windows[MAX_PATH];
+        ::GetSystemWindowsDirectoryA(windows, MAX_PATH);
+        EXPECT_EQ(0, ::_strnicmp(folder.c_str(), (std::string(windows) + "\\Temp\\norza-").c_str(),
+                                 std::strlen(windows) + 12));
+        EXPECT_FALSE(::MoveFileA(folder.c_str(), (folder + "-moved").c_str()));
       }
     }
     EXPECT_FALSE(Exists(g_written) || Exists(folder));

@@ -1,8 +1,10 @@
-// Running the device helper through the platform's elevation request, for a
-// control panel without an administrator's rights. Kept apart from the
-// helper's ordinary run, so that the installer library, which never asks for
-// consent, does not carry it.
-#include "platform/device_helper.h"
+// The control panel without an administrator's rights asks consent for
+// itself: it starts its own file through the platform's elevation request,
+// so the prompt names the panel and its publisher, and nothing that consent
+// starts lies in a folder the user can change. Kept apart from the helper's
+// run, so that the installer library, which never asks for consent, does not
+// carry it.
+#include "platform/elevated_switch.h"
 
 #include <ntsecapi.h>
 #include <objbase.h>
@@ -22,7 +24,7 @@ namespace platform {
 namespace {
 
 // The answer pipe of an elevated run: its server end, opened for overlapped
-// use, read only once the helper's own process is the one connected to it.
+// use, read only once the run's own process is the one connected to it.
 class AnswerPipe {
  public:
   AnswerPipe() = default;
@@ -40,8 +42,8 @@ class AnswerPipe {
   AnswerPipe(const AnswerPipe&) = delete;
   AnswerPipe& operator=(const AnswerPipe&) = delete;
   bool Create(const char* name);
-  // Whether the helper has connected; false for good once another process has.
-  bool Ready(DWORD helperProcessId);
+  // Whether the run has connected; false for good once another process has.
+  bool Ready(DWORD runProcessId);
   HANDLE pipe() const { return pipe_.get(); }
   OVERLAPPED* overlapped() { return &overlapped_; }
 
@@ -55,7 +57,7 @@ class AnswerPipe {
 };
 
 // "\\.\pipe\norza-" and 16 random hexadecimal digits.
-bool NewPipeName(char (&name)[64]) {
+bool NewPipeName(char (&name)[helper::kAnswerPipeNameSize]) {
   unsigned long long random = 0;
   if (!RtlGenRandom(&random, sizeof random)) return false;
   std::strcpy(name, "\\\\.\\pipe\\norza-");
@@ -63,22 +65,15 @@ bool NewPipeName(char (&name)[64]) {
   return true;
 }
 
-// Open to this user and to the administrators (the helper may run as another
-// administrator, whose password the user typed), and to nobody else.
+// Only an administrator's process may write the answer: the elevated run
+// (Windows gives a standard user's process the Administrators group for
+// denying only). Nobody else of this user can get there first and lose the
+// consented switch.
 bool PipeSecurity(platform::unique_hlocal* descriptor) {
-  unique_kernel_handle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  unique_malloc<TOKEN_USER> user = TokenUserOf(token.get());
-  char* sid = nullptr;
-  if (!user || !::ConvertSidToStringSidA(user->User.Sid, &sid)) return false;
-  unique_hlocal sidText(sid);
-  char sddl[256];
-  if (std::strlen(sid) > sizeof sddl - 40) return false;
-  std::strcpy(sddl, "D:P(A;;GRGW;;;");
-  std::strcat(sddl, sid);
-  std::strcat(sddl, ")(A;;GRGW;;;BA)");
   PSECURITY_DESCRIPTOR built = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &built, nullptr)) return false;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;GW;;;BA)", SDDL_REVISION_1, &built, nullptr)) {
+    return false;
+  }
   descriptor->reset(built);
   return true;
 }
@@ -111,7 +106,7 @@ bool AnswerPipe::Create(const char* name) {
   return true;
 }
 
-bool AnswerPipe::Ready(DWORD helperProcessId) {
+bool AnswerPipe::Ready(DWORD runProcessId) {
   if (refused_) return false;
   if (!connected_) {
     DWORD ignored = 0;
@@ -124,7 +119,7 @@ bool AnswerPipe::Ready(DWORD helperProcessId) {
     ::ResetEvent(event_.get());
   }
   ULONG client = 0;
-  if (!::GetNamedPipeClientProcessId(pipe_.get(), &client) || client != helperProcessId) {
+  if (!::GetNamedPipeClientProcessId(pipe_.get(), &client) || client != runProcessId) {
     // Someone else got there first: whatever it writes is not an answer.
     refused_ = true;
     ::DisconnectNamedPipe(pipe_.get());
@@ -133,8 +128,9 @@ bool AnswerPipe::Ready(DWORD helperProcessId) {
   return true;
 }
 
-// Asks the platform to start the helper elevated: the consent prompt, or the
-// prompt for an administrator's password, comes up now.
+// Asks the platform to start this program elevated: the consent prompt, or
+// the prompt for an administrator's password, comes up now and stays as long
+// as the user likes.
 bool StartElevated(const char* path, const char* parameters, HANDLE* process) {
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   SHELLEXECUTEINFOA execute{};
@@ -158,44 +154,55 @@ bool StartElevated(const char* path, const char* parameters, HANDLE* process) {
 }
 
 
-bool AnswerReady(void* pipe, DWORD helperProcessId) { return static_cast<AnswerPipe*>(pipe)->Ready(helperProcessId); }
+bool AnswerReady(void* pipe, DWORD runProcessId) { return static_cast<AnswerPipe*>(pipe)->Ready(runProcessId); }
+
+// The file this process was started from.
+bool OwnPath(char (&path)[MAX_PATH]) {
+  const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_BUFFER_OVERFLOW);
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
-BOOL RunDeviceHelperElevated(const char* request, std::size_t requestSize, DeviceHelperRun* run) {
-  if (run == nullptr || request == nullptr || requestSize == 0 || requestSize > helper::kMaxCommandLineRequest / 2) {
+BOOL RunElevatedSwitch(int32_t mode, DeviceHelperRun* run) {
+  if (run == nullptr || (mode != 0 && mode != 1)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   *run = DeviceHelperRun{};
-  char name[64];
+  char path[MAX_PATH];
+  char name[helper::kAnswerPipeNameSize];
   AnswerPipe answer;
   helper::Text parameters;
-  if (!NewPipeName(name) || !answer.Create(name)) {
+  if (!OwnPath(path) || !NewPipeName(name) || !answer.Create(name)) {
     if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
-  parameters.Append("--answer ");
-  parameters.Append(name);
-  parameters.Append(" ");
-  helper::WriteHexRequest(parameters, request, requestSize);
+  helper::WriteSwitchParameters(parameters, mode, name);
   parameters.Append("", 1);
   if (!parameters.ok()) {
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  HelperFile helper;
   HANDLE started = nullptr;
-  if (!helper.Place() || !StartElevated(helper.path(), parameters.data(), &started)) return FALSE;
-  helper.EndHold();
+  if (!StartElevated(path, parameters.data(), &started)) return FALSE;
   unique_kernel_handle process(started);
   AnswerChannel channel;
   channel.pipe = answer.pipe();
   channel.overlapped = answer.overlapped();
   channel.ready = AnswerReady;
   channel.context = &answer;
-  AwaitHelper(process.get(), channel, run);
-  if (!::GetExitCodeProcess(process.get(), &run->exitCode)) run->exitCode = ERROR_PROCESS_ABORTED;
+  // A run that never ends must not keep the panel, hidden, for ever; what it
+  // still writes goes nowhere once the pipe is gone.
+  if (!AwaitHelper(process.get(), channel, run, kElevatedRunWait)) {
+    run->exitCode = WAIT_TIMEOUT;
+  } else if (!::GetExitCodeProcess(process.get(), &run->exitCode)) {
+    run->exitCode = ERROR_PROCESS_ABORTED;
+  }
   return TRUE;
 }
 

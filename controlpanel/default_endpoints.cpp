@@ -1,4 +1,4 @@
-#include "audio_endpoints.h"
+#include "default_endpoints.h"
 
 #include <objbase.h>
 

@@ -1,0 +1,30 @@
+// The control panel's own elevated run, as the panel without an
+// administrator's rights starts it. Routed here so that a test can describe
+// the consent the user gives or not, and the run that follows.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/device_helper.h"
+
+namespace platform {
+
+// How long the panel waits for its elevated run once it has started. The
+// consent prompt itself may stay up as long as the user likes.
+constexpr DWORD kElevatedRunWait = 2 * 60 * 1000;
+
+// Starts this program's own file again through the platform's elevation
+// request (Windows asks for consent, or for an administrator's password,
+// right then, and names the program and its publisher) with the command line
+// "--switch-elevated <mode> \\.\pipe\norza-<16 hex digits>", and collects
+// what the run answers through that pipe, which only an administrator's
+// process may write and whose client must be that run. TRUE once the run has
+// ended, or was given up after kElevatedRunWait (exit code WAIT_TIMEOUT
+// then), whatever it answered; FALSE, with the last error, when it did not
+// start: ERROR_CANCELLED when the user said no. Release the output with
+// FreeDeviceHelperRun.
+BOOL RunElevatedSwitch(int32_t mode, DeviceHelperRun* run);
+
+}  // namespace platform
