@@ -2,11 +2,14 @@
 // it shows a confirmation window whose button 1 (IDOK) must be pressed by
 // someone else, waits up to ten seconds for that, and appends what happened
 // to "<this DLL's path>.log": "DIF <code>" for every request, then "pressed"
-// or "not pressed". It leaves the work itself to the platform.
+// or "not pressed", and whether the folder of the program that loaded it
+// (the device helper) could be renamed meanwhile. It leaves the work itself
+// to the platform.
 #include <windows.h>
 #include <setupapi.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -63,12 +66,34 @@ bool AskForConfirmation() {
   return g_pressed;
 }
 
+// Renames the folder of this process's program, and back if that worked.
+void TryToMoveProgramFolder() {
+  char folder[MAX_PATH + 16];
+  const DWORD length = ::GetModuleFileNameA(nullptr, folder, MAX_PATH);
+  char* slash = length != 0 && length < MAX_PATH ? std::strrchr(folder, '\\') : nullptr;
+  if (slash == nullptr) return;
+  *slash = '\0';
+  char moved[MAX_PATH + 16];
+  std::snprintf(moved, sizeof moved, "%s-moved", folder);
+  char line[2 * MAX_PATH];
+  if (::MoveFileA(folder, moved)) {
+    ::MoveFileA(moved, folder);
+    std::snprintf(line, sizeof line, "folder moved: %s", folder);
+  } else {
+    std::snprintf(line, sizeof line, "folder held: %s", folder);
+  }
+  Note(line);
+}
+
 }  // namespace
 
 extern "C" DWORD CALLBACK ClassInstall(DI_FUNCTION function, HDEVINFO, PSP_DEVINFO_DATA) {
   char line[32];
   std::snprintf(line, sizeof line, "DIF %lu", static_cast<unsigned long>(function));
   Note(line);
-  if (function == DIF_INSTALLDEVICE) Note(AskForConfirmation() ? "pressed" : "not pressed");
+  if (function == DIF_INSTALLDEVICE) {
+    Note(AskForConfirmation() ? "pressed" : "not pressed");
+    TryToMoveProgramFolder();
+  }
   return ERROR_DI_DO_DEFAULT;
 }

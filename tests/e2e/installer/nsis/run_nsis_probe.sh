@@ -5,7 +5,9 @@
 #   run_nsis_probe.sh MAKENSIS SCRIPT TAMBREL_DLL WORK_DIR [NORZA_DEVICES CLASS_INSTALLER_X64]
 # In a 64-bit prefix, with the last two given, a device of a test class whose
 # 64-bit class installer pops up a confirmation is registered with the probe's
-# hardware ID: the installation, run by the 64-bit device helper, must press it.
+# hardware ID: the installation, run by the 64-bit device helper, must press
+# it, and the helper's folder (the installer runs elevated: under the Windows
+# temporary folder) cannot be renamed while it runs.
 set -euo pipefail
 makensis="$1" script="$2" dll="$3" work="$4-$NORZA_WINE_ARCH" devices_tool="${5:-}" class_installer="${6:-}"
 
@@ -76,13 +78,17 @@ expect done 1
 copies="$(stored_copies | wc -l)"
 if [ "$copies" -ne 1 ]; then echo "FAIL: $copies copies of the package in the driver store, expected 1" >&2; fail=1; fi
 # The device helper takes its folder with it.
-left="$(ls -d "$NORZA_WINE_PREFIX"/drive_c/users/*/Temp/norza-* "$NORZA_WINE_PREFIX"/drive_c/users/*/AppData/Local/Temp/norza-* 2>/dev/null || true)"
+left="$(ls -d "$NORZA_WINE_PREFIX"/drive_c/windows/temp/norza-* "$NORZA_WINE_PREFIX"/drive_c/users/*/Temp/norza-* \
+  "$NORZA_WINE_PREFIX"/drive_c/users/*/AppData/Local/Temp/norza-* 2>/dev/null || true)"
 if [ -n "$left" ]; then echo "FAIL: the helper left $left behind" >&2; fail=1; fi
 if [ $confirming -eq 1 ]; then
   log="$(tr -d '\r' < "$work/class_installer.dll.log" 2>/dev/null || true)"
   echo "class installer: $(echo "$log" | tr '\n' ' ')"
   if ! grep -qx pressed <<< "$log"; then
     echo "FAIL: the class installer's confirmation was not pressed" >&2; fail=1
+  fi
+  if ! grep -qix 'folder held: C:\\windows\\temp\\norza-[0-9a-f]\{16\}' <<< "$log"; then
+    echo "FAIL: the helper's folder is not held under the Windows temporary folder" >&2; fail=1
   fi
 fi
 exit "$fail"
