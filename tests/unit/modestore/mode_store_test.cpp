@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/rights.h"
 #include "registry_snapshot.h"
+#include "sim_machine.h"
 
 namespace {
 
@@ -108,6 +110,25 @@ TEST_F(ModeStore, OtherModesOnlyCreateTheKey) {
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->data, Dword(ASIO)) << "an existing mode is left alone";
   }
+}
+
+// A mode that does not land in the machine's registry is reported: a failed
+// write, and a token whose virtualization stays on (its writes would land
+// in the user's own copy).
+TEST_F(ModeStore, AModeThatDoesNotLandIsReported) {
+  sim::Reset();
+  sim::machine().valueWritesFail = true;
+  EXPECT_FALSE(WriteAudioMode(WDM));
+  EXPECT_TRUE(WriteAudioMode(5)) << "nothing to write";
+  sim::Reset();
+  sim::machine().elevated = false;
+  sim::machine().virtualized = true;
+  sim::machine().virtualizationStuck = true;
+  EXPECT_FALSE(platform::TurnOffRegistryVirtualization());
+  sim::machine().virtualizationStuck = false;
+  EXPECT_TRUE(platform::TurnOffRegistryVirtualization());
+  EXPECT_FALSE(WriteAudioMode(WDM)) << "refused, not virtualized";
+  sim::Reset();
 }
 
 }  // namespace
