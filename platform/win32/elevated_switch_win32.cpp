@@ -85,7 +85,7 @@ bool AnswerPipe::Create(const char* name) {
   event_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!event_) return false;
   // One instance, and it must be the first of that name: nobody can have
-  // made it before us, and nobody can connect beside the helper.
+  // made it before us, and nobody can connect beside the elevated run.
   pipe_.reset(::CreateNamedPipeA(name, PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
                                  64 * 1024, 0, &attributes));
