@@ -19,6 +19,10 @@ class_guid="{7e510002-0000-4e4f-9a00-$(printf '%012x' $$)}"
 inf="$work/norza_nsis_probe.inf"
 store="$NORZA_WINE_PREFIX/drive_c/windows/inf"
 wine_run() { "$NORZA_WINE_RUN" --prefix "$NORZA_WINE_PREFIX" --arch "$NORZA_WINE_ARCH" "$@"; }
+# The installer is 32-bit, as the library it loads: skipped (77) where no 32-bit code runs.
+if ! why="$(wine_run --check "$dll")"; then
+  echo "skipped: the NSIS installer and tambrel.dll are 32-bit, and this machine runs none ($why)"; exit 77
+fi
 
 printf '%s\r\n' "; $marker" '[Version]' 'Signature="$Windows NT$"' 'Class=NorzaProbe' \
   "ClassGuid=$class_guid" 'Provider=%Quorvin%' 'DriverVer=01/01/2026,1.0.0.0' '' \
