@@ -123,8 +123,6 @@ HelperRunOutcome RunInHelper(const StateChangeBatch* batches, const SelectedDevi
   return answered ? HelperRunOutcome::Answered : HelperRunOutcome::Failed;
 }
 
-bool Any(const SelectedDevice&) { return true; }
-
 // The panel's own elevated run for the whole step: it is told the mode, finds
 // the same functions and prints a line for each, the ones already in state
 // too. answers[] gets, per selected device (in the walk's order), the index
@@ -132,7 +130,8 @@ bool Any(const SelectedDevice&) { return true; }
 HelperRunOutcome RunElevated(const StateChangeBatch* batches, const SelectedDevices* selected, std::size_t count,
                              StateChangeStep* step, std::size_t* answers) {
   if (Total(selected, count, ToBeChanged) == 0 && !step->runAlone) return HelperRunOutcome::NotNeeded;
-  const std::size_t lines = Total(selected, count, Any);
+  std::size_t lines = 0;
+  for (std::size_t b = 0; b < count; ++b) lines += selected[b].count;
   platform::unique_malloc<helper::ExpectedLine[]> expected(
       static_cast<helper::ExpectedLine*>(std::malloc((lines != 0 ? lines : 1) * sizeof(helper::ExpectedLine))));
   if (!expected) return HelperRunOutcome::Failed;

@@ -175,7 +175,9 @@ bool CreatePrivateFolder(char (&folder)[MAX_PATH], HANDLE* hold) {
       return false;
     }
     if (!created || !FolderIsAsCreated(made.get(), security)) {
-      // Not the folder asked for: it is not ours to remove.
+      // Not the folder asked for: no helper goes into it.
+      made.reset();
+      if (created) ::RemoveDirectoryA(folder);
       ::SetLastError(ERROR_ACCESS_DENIED);
       return false;
     }
