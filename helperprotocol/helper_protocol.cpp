@@ -9,13 +9,13 @@ namespace helper {
 
 const char kAnswerEnd[] = "END\n";
 const char kSwitchElevatedOption[] = "--switch-elevated";
+const char kAnswerPipePrefix[] = "\\\\.\\pipe\\norza-";
+static_assert(sizeof kAnswerPipePrefix - 1 + 16 + 1 == kAnswerPipeNameSize, "the pipe name's size");
 
 namespace {
 
 constexpr char kHeader[] = "NORZA-DEVICE-HELPER 1";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-constexpr char kAnswerPipePrefix[] = "\\\\.\\pipe\\norza-";
-static_assert(sizeof kAnswerPipePrefix - 1 + 16 + 1 == kAnswerPipeNameSize, "the pipe name's size");
 
 // Reads the input one line at a time; a line ends at '\n', which is not part
 // of it. The last line must be ended too.
@@ -347,7 +347,7 @@ bool ParseSwitchCommandLine(int argc, const char* const* argv, int32_t* mode, co
   // Exactly the prefix and 16 digits as the panel writes them: nothing that
   // could climb out of the pipe namespace ("\\..\\"), and no other pipe.
   const char* name = argv[3];
-  const std::size_t prefix = sizeof kAnswerPipePrefix - 1;
+  const std::size_t prefix = std::strlen(kAnswerPipePrefix);
   if (std::strlen(name) != kAnswerPipeNameSize - 1 || std::memcmp(name, kAnswerPipePrefix, prefix) != 0) return false;
   for (const char* p = name + prefix; *p != '\0'; ++p) {
     if (!((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f'))) return false;

@@ -127,8 +127,9 @@ void WriteSwitchAnswerEnd(Text& out, bool stored);
 
 // The elevated run's command line.
 extern const char kSwitchElevatedOption[];  // "--switch-elevated"
-// "\\.\pipe\norza-" and 16 lower-case hexadecimal digits, terminator included.
-constexpr std::size_t kAnswerPipeNameSize = 15 + 16 + 1;
+// The answer pipe's name: this prefix and 16 lower-case hexadecimal digits.
+extern const char kAnswerPipePrefix[];  // "\\.\pipe\norza-"
+constexpr std::size_t kAnswerPipeNameSize = 15 + 16 + 1;  // terminator included
 // The parameters that follow the program's path.
 void WriteSwitchParameters(Text& out, int32_t mode, const char* pipeName);
 // argv as the runtime splits the command line, argv[0] the program. True only

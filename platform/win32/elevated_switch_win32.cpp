@@ -56,11 +56,11 @@ class AnswerPipe {
   bool refused_ = false;
 };
 
-// "\\.\pipe\norza-" and 16 random hexadecimal digits.
+// The answer pipe's prefix and 16 random hexadecimal digits.
 bool NewPipeName(char (&name)[helper::kAnswerPipeNameSize]) {
   unsigned long long random = 0;
   if (!RtlGenRandom(&random, sizeof random)) return false;
-  std::strcpy(name, "\\\\.\\pipe\\norza-");
+  std::strcpy(name, helper::kAnswerPipePrefix);
   AppendHex(name, random);
   return true;
 }

@@ -568,6 +568,13 @@ BOOL IsWow64Process(HANDLE, PBOOL Wow64Process) {
 
 namespace {
 
+// What a run wrote, as the platform hands it back.
+void SetOutput(DeviceHelperRun* run, const std::string& output) {
+  run->output = static_cast<char*>(std::malloc(output.size() + 1));
+  std::memcpy(run->output, output.data(), output.size());
+  run->outputSize = output.size();
+}
+
 // The helper runs on this machine, as the 64-bit process it would be, with
 // its caller's rights.
 BOOL RunHelperOnMachine(const char* request, size_t requestSize, DeviceHelperRun* run) {
@@ -602,9 +609,7 @@ BOOL RunHelperOnMachine(const char* request, size_t requestSize, DeviceHelperRun
     default:
       break;
   }
-  run->output = static_cast<char*>(std::malloc(output.size() + 1));
-  std::memcpy(run->output, output.data(), output.size());
-  run->outputSize = output.size();
+  SetOutput(run, output);
   return TRUE;
 }
 
@@ -645,9 +650,7 @@ BOOL RunElevatedSwitch(int32_t mode, DeviceHelperRun* run) {
     sim::g_inElevatedRun = false;
     output = capture.Finish();
   }
-  run->output = static_cast<char*>(std::malloc(output.size() + 1));
-  std::memcpy(run->output, output.data(), output.size());
-  run->outputSize = output.size();
+  SetOutput(run, output);
   return TRUE;
 }
 
