@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # cmake/wine-run on a machine that runs no 32-bit code (NORZA_WINE_NO32=1):
 # what needs 32-bit code is skipped (77) with the reason, and starts nothing;
-# a 64-bit program is let through. Without Wine: the programs are bare PE headers.
+# a 64-bit program is let through. Without 32-bit Wine, and where the kernel
+# refuses its loader, the reason and the remedy are each their own.
+# Without Wine: the programs are bare PE headers.
 #   wine_run_no32_test.sh WINE_RUN WORK_DIR
 set -uo pipefail
 wine_run="$1" work="$2"
@@ -27,4 +29,11 @@ expect 0 '' --prefix "$work/p64" --arch win64 --check "$work/x64.exe"
 for made in p32 p64 p32.session p64.session; do
   [ ! -e "$work/$made" ] || { echo "FAIL: $made was made"; fail=1; }
 done
+unset NORZA_WINE_NO32
+printf '\177ELF\2\1\1\0' > "$work/refused" && chmod +x "$work/refused"
+NORZA_WINE_LOADER32="$work/none" expect 77 '^32-bit Wine is not installed.*: scripts/bootstrap installs it' \
+  --prefix "$work/p32" --arch win32 --check
+NORZA_WINE_LOADER32="$work/refused" expect 77 \
+  '^the kernel refuses the 32-bit Wine loader.*(Exec format error): a kernel with 32-bit support' \
+  --prefix "$work/p32" --arch win32 --check
 exit $fail
