@@ -15,6 +15,18 @@ constexpr char kDialogClass[] = "#32770";
 constexpr char kDialogTitle[] = "Norza Driver Control";
 
 using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT message, DWORD flag);
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
+
+// Windows looks for a library that is not a KnownDLL in the program's own
+// folder first, and a downloaded panel lies in one the user can write: from
+// here on, whatever this process or the system's own libraries load by name
+// comes from the system folder only. Windows 7 without KB2533623 lacks the
+// call; the panel imports KnownDLLs only, and loads nothing else by name.
+void LoadLibrariesFromSystemFolderOnly() {
+  auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  if (set != nullptr) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 // A second start without raised rights must still reach a first instance
 // that has them. Older platforms have no filter; then there is nothing to do.
@@ -29,6 +41,7 @@ void AdmitShowMessage() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  LoadLibrariesFromSystemFolderOnly();  // the elevated run's first step too
   // The panel's own elevated run, which only the panel starts: no window, no
   // part in the single-instance rule. Any other command line is not read.
   if (IsElevatedSwitchStart(__argc, __argv)) return ElevatedSwitchMain(__argc, __argv);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/system_library.h"
 #include "platform/unique_handle.h"
 
 platform::UpdateDriverForPlugAndPlayDevicesA_t g_pfnUpdateDriver = nullptr;
@@ -30,7 +31,8 @@ void CopyField(char* field, const char* text) {
 
 CUsbInstall::CUsbInstall() : m_hNewDev(nullptr), m_szInfName{}, m_szHardwareId{}, m_szInfDir{} {
   g_pfnUpdateDriver = nullptr;
-  m_hNewDev = platform::LoadLibraryA("newdev.dll");
+  // Looked up where Windows keeps it, never beside the installation program.
+  m_hNewDev = platform::LoadSystemLibrary("newdev.dll");
   if (m_hNewDev != nullptr) {
     g_pfnUpdateDriver = reinterpret_cast<platform::UpdateDriverForPlugAndPlayDevicesA_t>(
         reinterpret_cast<void*>(platform::GetProcAddress(m_hNewDev, "UpdateDriverForPlugAndPlayDevicesA")));

@@ -113,12 +113,4 @@ BOOL SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR OEMSourceMediaLocation,
                             RequiredSize, DestinationInfFileNameComponent);
 }
 
-HMODULE LoadLibraryA(LPCSTR lpLibFileName) { return ::LoadLibraryA(lpLibFileName); }
-
-FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  return ::GetProcAddress(hModule, lpProcName);
-}
-
-BOOL FreeLibrary(HMODULE hLibModule) { return ::FreeLibrary(hLibModule); }
-
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The device-setup services both programs reach devices through: the setup
-// API, the configuration manager and the new-device library.
+// API and the configuration manager (the new-device library, which is loaded
+// at run time, is in platform/system_library.h).
 //
 // Every operation is spelled and typed as the platform spells it, in namespace
 // platform. Two realisations are linked at build time: the Win32 one
@@ -13,7 +14,8 @@
 
 namespace platform {
 
-// UpdateDriverForPlugAndPlayDevicesA, bound at run time from "newdev.dll".
+// UpdateDriverForPlugAndPlayDevicesA, bound at run time from "newdev.dll"
+// (platform/system_library.h).
 using UpdateDriverForPlugAndPlayDevicesA_t =
     BOOL(WINAPI*)(HWND hwndParent, LPCSTR HardwareId, LPCSTR FullInfPath,
                   DWORD InstallFlags, PBOOL bRebootRequired);
@@ -80,13 +82,6 @@ BOOL SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR OEMSourceMediaLocation,
                       DWORD OEMSourceMediaType, DWORD CopyStyle,
                       PSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,
                       PDWORD RequiredSize, PSTR* DestinationInfFileNameComponent);
-
-// The new-device library is loaded by name and its update function looked up
-// by name; these three are the kernel's loader, routed here so that a test can
-// describe a machine without the library or without the function.
-HMODULE LoadLibraryA(LPCSTR lpLibFileName);
-FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
-BOOL FreeLibrary(HMODULE hLibModule);
 
 }  // namespace platform
 

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/device_setup.h"
+#include "platform/system_library.h"
 
 namespace platform {
 

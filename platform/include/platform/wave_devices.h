@@ -1,4 +1,5 @@
-// Wave-device enumeration (winmm), routed here so that a test can name the
+// Wave-device enumeration (winmm, which the Win32 realisation loads from the
+// system folder at run time), routed here so that a test can name the
 // machine's capture and render devices.
 #pragma once
 
