@@ -110,6 +110,7 @@ struct StateChangeStep {
   bool runAlone = false;
   HelperRunOutcome helper = HelperRunOutcome::NotNeeded;
   bool stored = false;  // the elevated run stored the mode
+  DWORD startError = ERROR_SUCCESS;  // why the elevated run did not start (ERROR_CANCELLED: consent refused)
 };
 
 // Changes the batches in order, one status line per selected device in the

@@ -116,8 +116,10 @@ HelperRunOutcome RunInHelper(const StateChangeBatch* batches, const SelectedDevi
   if (!request.ok()) return HelperRunOutcome::Failed;
 
   platform::DeviceHelperRun run;
-  if (!platform::RunDeviceHelper(request.data(), request.size(), &run)) return HelperRunOutcome::NotStarted;
-  const bool answered = run.exitCode == ERROR_SUCCESS && !run.outputTruncated &&
+  if (!platform::RunDeviceHelper(request.data(), request.size(), platform::kDeviceStepHelperWait, &run)) {
+    return HelperRunOutcome::NotStarted;
+  }
+  const bool answered = run.exitCode == ERROR_SUCCESS && !run.outputTruncated && !run.timedOut &&
                         helper::ParseStateChangeAnswer(run.output, run.outputSize, expected.get(), n, answers);
   platform::FreeDeviceHelperRun(&run);
   return answered ? HelperRunOutcome::Answered : HelperRunOutcome::Failed;
@@ -144,7 +146,10 @@ HelperRunOutcome RunElevated(const StateChangeBatch* batches, const SelectedDevi
     }
   }
   platform::DeviceHelperRun run;
-  if (!platform::RunElevatedSwitch(step->mode, &run)) return HelperRunOutcome::NotStarted;
+  if (!platform::RunElevatedSwitch(step->mode, &run)) {
+    step->startError = ::GetLastError();
+    return HelperRunOutcome::NotStarted;
+  }
   bool stored = false;
   const bool answered = run.exitCode == ERROR_SUCCESS && !run.outputTruncated &&
                         helper::ParseSwitchAnswer(run.output, run.outputSize, expected.get(), n, answers, &stored);
@@ -235,6 +240,7 @@ void ChangeDeviceStates(StateChangeBatch* batches, std::size_t count, DeviceRout
   for (std::size_t b = 0; b < count; ++b) batches[b].outcome = MakeStateChangeContext(batches[b].stateChange);
   step->helper = HelperRunOutcome::NotNeeded;
   step->stored = false;
+  step->startError = ERROR_SUCCESS;
   if (route != DeviceRoute::InProcess) {
     ChangeInHelper(batches, count, route, step);
     return;

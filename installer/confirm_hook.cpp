@@ -1,8 +1,11 @@
 // The CBT hook that answers confirmation windows while an installation runs.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <atomic>
+#include <cstdlib>
 
+#include "platform/window_hooks.h"
 #include "usb_install.h"
 
 int g_nButtonId = 0;
@@ -70,4 +73,48 @@ LRESULT CALLBACK CbtHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
     }
   }
   return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+bool ConfirmationHooks::Add(DWORD threadId) {
+  if (count_ == capacity_) {
+    const std::size_t capacity = capacity_ == 0 ? 8 : capacity_ * 2;
+    void* grown = std::realloc(hooks_, capacity * sizeof *hooks_);
+    if (grown == nullptr) {
+      ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+    hooks_ = static_cast<HHOOK*>(grown);
+    capacity_ = capacity;
+  }
+  // No module: the procedure is in this process already, and stays there.
+  HHOOK hook = platform::SetWindowsHookExA(WH_CBT, CbtHookProc, nullptr, threadId);
+  if (hook == nullptr) return false;
+  hooks_[count_++] = hook;
+  return true;
+}
+
+bool ConfirmationHooks::Install() {
+  const DWORD self = ::GetCurrentThreadId();
+  if (!Add(self)) return false;
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return true;  // the calling thread's hook is what counts
+  const DWORD process = ::GetCurrentProcessId();
+  THREADENTRY32 thread{};
+  thread.dwSize = sizeof thread;
+  for (BOOL more = ::Thread32First(snapshot, &thread); more; more = ::Thread32Next(snapshot, &thread)) {
+    if (thread.th32OwnerProcessID == process && thread.th32ThreadID != self) Add(thread.th32ThreadID);
+    thread.dwSize = sizeof thread;
+  }
+  ::CloseHandle(snapshot);
+  ::SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
+void ConfirmationHooks::Remove() {
+  const DWORD error = ::GetLastError();
+  for (std::size_t i = 0; i < count_; ++i) ::UnhookWindowsHookEx(hooks_[i]);
+  std::free(hooks_);
+  hooks_ = nullptr;
+  count_ = capacity_ = 0;
+  ::SetLastError(error);
 }

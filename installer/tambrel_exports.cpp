@@ -24,7 +24,8 @@ bool TextFits(const char* text) {
 // On 64-bit Windows this 32-bit library may not update drivers: the 64-bit
 // helper runs the whole installation, pressing the button on its own windows.
 // The result and the thread's last error are the helper's; when the helper
-// itself goes wrong, false with why.
+// itself goes wrong, false with why (ERROR_TIMEOUT: it was ended after
+// kInstallHelperWait).
 bool InstallThroughHelper(int buttonId, const char* infDir, const char* infName, const char* hardwareId) {
   helper::Text request;
   helper::WriteInstallRequest(request, buttonId, infDir, infName, hardwareId);
@@ -33,10 +34,12 @@ bool InstallThroughHelper(int buttonId, const char* infDir, const char* infName,
     return false;
   }
   platform::DeviceHelperRun run;
-  if (!platform::RunDeviceHelper(request.data(), request.size(), &run)) return false;
+  if (!platform::RunDeviceHelper(request.data(), request.size(), platform::kInstallHelperWait, &run)) return false;
   bool installed = false;
   uint32_t error = ERROR_SUCCESS;
-  if (run.exitCode != ERROR_SUCCESS) {
+  if (run.timedOut) {
+    error = ERROR_TIMEOUT;  // ended at the limit: whatever it did, it did not answer
+  } else if (run.exitCode != ERROR_SUCCESS) {
     // Crashed, killed, refused the request, or ended with STILL_ACTIVE's code.
     error = ERROR_PROCESS_ABORTED;
   } else if (run.outputTruncated || !helper::ParseInstallAnswer(run.output, run.outputSize, &installed, &error)) {
@@ -66,8 +69,8 @@ TAMBREL_BOOL TAMBREL_CALL InstallDev(int nButtonId, int /*nClickCount*/, const c
     // Declared in this order so that the hook goes first, then the
     // new-device library, then the button.
     ButtonArming arming(nButtonId);
-    platform::unique_hhook hook(::SetWindowsHookExA(WH_CBT, CbtHookProc, g_hModule, 0));
-    if (!hook) return 0;  // SetWindowsHookExA's error stands
+    ConfirmationHooks hooks;
+    if (!hooks.Install()) return 0;  // SetWindowsHookExA's error stands
     if (platform::RunsUnderWow64()) {
       installed = InstallThroughHelper(nButtonId, pszInfDir, pszInfName, pszHardwareId);
       error = ::GetLastError();
@@ -75,7 +78,7 @@ TAMBREL_BOOL TAMBREL_CALL InstallDev(int nButtonId, int /*nClickCount*/, const c
       CUsbInstall install;
       installed = install.Install(pszInfDir, pszInfName, pszHardwareId);
       error = ::GetLastError();
-      hook.reset();
+      hooks.Remove();
     }
   }
   // The error of the step that decided the result, whatever the cleanup did.

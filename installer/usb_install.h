@@ -5,11 +5,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 
 #include "install_text.h"
 #include "platform/device_setup.h"
 
-// The module this library was loaded as (set by DllMain; tests set it).
+// The module this library was loaded as (set by DllMain).
 extern HINSTANCE g_hModule;
 // The control the CBT hook clicks; set by InstallDev.
 extern int g_nButtonId;
@@ -23,6 +24,33 @@ extern platform::UpdateDriverForPlugAndPlayDevicesA_t g_pfnUpdateDriver;
 // Presses button g_nButtonId of every window of this process that is about to
 // be activated while armed; never a window of another process.
 LRESULT CALLBACK CbtHookProc(int nCode, WPARAM wParam, LPARAM lParam);
+
+// CbtHookProc on the threads of this process, never on another's: the
+// calling thread, which runs the update and gets its windows, and the others
+// the installation program runs now (its window thread, say). A hook for the
+// whole desktop would make Windows map this library, by its path, into every
+// program that activates a window meanwhile; under the user's temporary
+// folder, where installation programs unpack their plug-ins, that path may
+// be changed by a process without elevation.
+class ConfirmationHooks {
+ public:
+  ConfirmationHooks() = default;
+  ~ConfirmationHooks() { Remove(); }
+  ConfirmationHooks(const ConfirmationHooks&) = delete;
+  ConfirmationHooks& operator=(const ConfirmationHooks&) = delete;
+
+  // False, with the platform's error, when the calling thread's hook cannot
+  // be set; another thread's that cannot is passed over.
+  bool Install();
+  void Remove();
+
+ private:
+  bool Add(DWORD threadId);
+
+  HHOOK* hooks_ = nullptr;
+  std::size_t count_ = 0;
+  std::size_t capacity_ = 0;
+};
 
 // Stores the button and arms the hook for its lifetime.
 class ButtonArming {

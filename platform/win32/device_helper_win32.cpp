@@ -148,7 +148,7 @@ bool AwaitHelper(HANDLE process, const AnswerChannel& answer, DeviceHelperRun* r
 
 BOOL IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) { return ::IsWow64Process(hProcess, Wow64Process); }
 
-BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DeviceHelperRun* run) {
+BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, DeviceHelperRun* run) {
   if (run == nullptr || (request == nullptr && requestSize != 0)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -180,7 +180,13 @@ BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DeviceHelperR
   inputWrite.reset();
   AnswerChannel answer;
   answer.pipe = outputRead.get();
-  AwaitHelper(processHandle.get(), answer, run);
+  if (!AwaitHelper(processHandle.get(), answer, run, limit)) {
+    // A class installer that never returns must not hold the caller for
+    // ever; the helper's file and folder go once it has ended.
+    run->timedOut = true;
+    ::TerminateProcess(processHandle.get(), ERROR_TIMEOUT);
+    ::WaitForSingleObject(processHandle.get(), 10 * 1000);
+  }
   if (!::GetExitCodeProcess(processHandle.get(), &run->exitCode)) run->exitCode = ERROR_PROCESS_ABORTED;
   return TRUE;
 }

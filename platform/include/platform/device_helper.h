@@ -23,12 +23,20 @@ inline bool RunsUnderWow64() {
 // More than this on its standard output is not an answer of the helper's.
 constexpr std::size_t kMaxDeviceHelperOutput = 1 << 20;
 
+// How long a helper may take. The control panel's device step ends well
+// before the panel gives up on its elevated run (kElevatedRunWait), so that
+// run always answers; an installation may take as long as a driver update
+// with its class installers does.
+constexpr DWORD kDeviceStepHelperWait = 90 * 1000;
+constexpr DWORD kInstallHelperWait = 10 * 60 * 1000;
+
 // What one run of the helper gave.
 struct DeviceHelperRun {
   DWORD exitCode = 0;
   char* output = nullptr;  // what it wrote to its standard output (C heap)
   std::size_t outputSize = 0;
   bool outputTruncated = false;  // it wrote more than kMaxDeviceHelperOutput
+  bool timedOut = false;         // it outlived its limit and was ended
 };
 
 // Writes the helper that this binary carries into a new folder that only
@@ -37,10 +45,11 @@ struct DeviceHelperRun {
 // with this process's own rights and `request` on its standard input,
 // collects its standard output until it has ended (this thread's messages
 // are pumped meanwhile), and removes it again. The helper never runs with
-// more rights than its caller. TRUE once it has ended, whatever its exit
+// more rights than its caller. A helper still running after `limit`
+// milliseconds is ended (timedOut). TRUE once it has ended, whatever its exit
 // code; FALSE, with the thread's last error, when it could not be written or
 // started. Release the output with FreeDeviceHelperRun.
-BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DeviceHelperRun* run);
+BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, DeviceHelperRun* run);
 void FreeDeviceHelperRun(DeviceHelperRun* run);
 
 }  // namespace platform
