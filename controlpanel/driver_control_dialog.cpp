@@ -8,15 +8,16 @@
 #include "resource.h"
 #include "sound_devices.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
 
 constexpr char kRebootPrompt[] = "Your machine needs to be rebooted for the changes to take place";
 constexpr char kPromptCaption[] = "Norza Driver";
-constexpr char kSwitchFailed[] =
-    "The Norza's driver mode could not be changed: %u of its %u functions could not be switched.\n\n"
+constexpr char kSwitchFailedCount[] = "The Norza's driver mode could not be changed: ";
+constexpr char kSwitchFailedOf[] = " of its ";
+constexpr char kSwitchFailedAdvice[] =
+    " functions could not be switched.\n\n"
     "Close the programs that use the Norza and try again, or start the control panel as an "
     "administrator.";
 constexpr char kModeNotChanged[] = "The Norza's driver mode could not be changed.";
@@ -25,6 +26,8 @@ constexpr char kModeNotStored[] =
     "switch the Norza back to the mode stored there.";
 constexpr char kConsentNeeded[] =
     "\n\nChanging the driver mode needs an administrator's consent: answer Yes when Windows asks.";
+constexpr char kNotStarted[] =
+    "\n\nWindows could not start the control panel with an administrator's rights (error ";
 // Every bit of the reason set: no particular reason is claimed for the log-off.
 constexpr DWORD kLogOffReason = 0xFFFFFFFF;
 
@@ -66,18 +69,39 @@ void Close(HWND dialog) {
   DestroyWindow(dialog);
 }
 
+// Appends `value` in decimal to the text in `out`.
+void AppendNumber(char* out, unsigned long value) {
+  char digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  out += std::strlen(out);
+  while (n > 0) *out++ = digits[--n];
+  *out = '\0';
+}
+
 // A log-off would hide that the mode is not in force; the user learns what
 // to do instead. The stored mode stays, so the next opening finishes the switch.
 void ReportFailedSwitch(const SwitchOutcome& outcome, bool stored) {
-  char text[sizeof kSwitchFailed + sizeof kModeNotStored + sizeof kConsentNeeded + 32];
+  char text[sizeof kSwitchFailedCount + sizeof kSwitchFailedOf + sizeof kSwitchFailedAdvice + sizeof kModeNotStored +
+            sizeof kNotStarted + sizeof kConsentNeeded + 3 * 12];
   if (outcome.failed > 0) {
-    std::snprintf(text, sizeof text, kSwitchFailed, static_cast<unsigned>(outcome.failed),
-                  static_cast<unsigned>(outcome.selected));
+    std::strcpy(text, kSwitchFailedCount);
+    AppendNumber(text, outcome.failed);
+    std::strcat(text, kSwitchFailedOf);
+    AppendNumber(text, outcome.selected);
+    std::strcat(text, kSwitchFailedAdvice);
   } else {
-    std::snprintf(text, sizeof text, "%s", kModeNotChanged);
+    std::strcpy(text, kModeNotChanged);
   }
   if (outcome.consentMissing) {
     std::strcat(text, kConsentNeeded);
+  } else if (outcome.startError != ERROR_SUCCESS) {
+    std::strcat(text, kNotStarted);
+    AppendNumber(text, outcome.startError);
+    std::strcat(text, ").");
   } else if (!stored) {
     std::strcat(text, kModeNotStored);
   }
@@ -176,7 +200,13 @@ SwitchOutcome ApplyDriverMode(int mode, DeviceRoute route, ModeStore store) {
     outcome.failed += batch.outcome.devicesSelected - batch.outcome.devicesChanged;
   }
   outcome.stored = step.stored;
-  outcome.consentMissing = route == DeviceRoute::ElevatedRun && step.helper == HelperRunOutcome::NotStarted;
+  if (route == DeviceRoute::ElevatedRun && step.helper == HelperRunOutcome::NotStarted) {
+    // Only a refusal is the user's; any other failure to start is the machine's.
+    outcome.consentMissing = step.startError == ERROR_CANCELLED;
+    if (!outcome.consentMissing) {
+      outcome.startError = step.startError != ERROR_SUCCESS ? step.startError : ERROR_GEN_FAILURE;
+    }
+  }
   return outcome;
 }
 

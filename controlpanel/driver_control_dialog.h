@@ -18,12 +18,14 @@ INT_PTR CALLBACK DriverControlDialog(HWND dialog, UINT message, WPARAM wParam, L
 
 // What a device switch came to: the Norza functions it handed to a state
 // change, how many of those did not change, whether the elevated run stored
-// the mode, and whether the switch lacked an administrator's consent.
+// the mode, whether the switch lacked an administrator's consent, and why
+// else its elevated run did not start.
 struct SwitchOutcome {
   uint32_t selected = 0;
   uint32_t failed = 0;
   bool stored = false;
   bool consentMissing = false;
+  DWORD startError = ERROR_SUCCESS;
 };
 
 // The elevated run of a switch always stores its mode; whether that alone is

@@ -1,9 +1,9 @@
 // The control panel without an administrator's rights asks consent for
 // itself: it starts its own file through the platform's elevation request,
-// so the prompt names the panel and its publisher, and nothing that consent
-// starts lies in a folder the user can change. Kept apart from the helper's
-// run, so that the installer library, which never asks for consent, does not
-// carry it.
+// so the prompt names the panel and its publisher, and the elevated run is
+// told nothing but the mode and the answer pipe. Kept apart from the
+// helper's run, so that the installer library, which never asks for
+// consent, does not carry it.
 #include "platform/elevated_switch.h"
 
 #include <ntsecapi.h>
@@ -68,10 +68,13 @@ bool NewPipeName(char (&name)[helper::kAnswerPipeNameSize]) {
 // Only an administrator's process may write the answer: the elevated run
 // (Windows gives a standard user's process the Administrators group for
 // denying only). Nobody else of this user can get there first and lose the
-// consented switch.
+// consented switch. The OWNER RIGHTS entry takes the place of the rights an
+// owner has implicitly: the user who made the pipe may read its descriptor,
+// but not change it to let itself in.
 bool PipeSecurity(platform::unique_hlocal* descriptor) {
   PSECURITY_DESCRIPTOR built = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;GW;;;BA)", SDDL_REVISION_1, &built, nullptr)) {
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;GW;;;BA)(A;;RC;;;S-1-3-4)", SDDL_REVISION_1,
+                                                              &built, nullptr)) {
     return false;
   }
   descriptor->reset(built);
@@ -130,18 +133,19 @@ bool AnswerPipe::Ready(DWORD runProcessId) {
 
 // Asks the platform to start this program elevated: the consent prompt, or
 // the prompt for an administrator's password, comes up now and stays as long
-// as the user likes.
-bool StartElevated(const char* path, const char* parameters, HANDLE* process) {
+// as the user likes. Wide throughout: the program may lie in a folder whose
+// name the ANSI code page cannot spell.
+bool StartElevated(const WCHAR* path, const WCHAR* parameters, HANDLE* process) {
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  SHELLEXECUTEINFOA execute{};
+  SHELLEXECUTEINFOW execute{};
   execute.cbSize = sizeof execute;
   execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
   execute.hwnd = ::GetActiveWindow();
-  execute.lpVerb = "runas";
+  execute.lpVerb = L"runas";
   execute.lpFile = path;
   execute.lpParameters = parameters;
   execute.nShow = SW_HIDE;
-  BOOL started = ::ShellExecuteExA(&execute);
+  BOOL started = ::ShellExecuteExW(&execute);
   DWORD error = ::GetLastError();
   if (started && execute.hProcess == nullptr) {
     started = FALSE;
@@ -153,16 +157,31 @@ bool StartElevated(const char* path, const char* parameters, HANDLE* process) {
   return started != FALSE;
 }
 
-
 bool AnswerReady(void* pipe, DWORD runProcessId) { return static_cast<AnswerPipe*>(pipe)->Ready(runProcessId); }
 
-// The file this process was started from.
-bool OwnPath(char (&path)[MAX_PATH]) {
-  const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_BUFFER_OVERFLOW);
-    return false;
+// The file this process was started from, in full: the ANSI form would spell
+// a character outside the code page as '?', and a path may be longer than
+// MAX_PATH.
+bool OwnPath(unique_malloc<WCHAR[]>& path) {
+  for (DWORD capacity = MAX_PATH; capacity <= 32768; capacity *= 2) {
+    path.reset(static_cast<WCHAR*>(std::malloc(capacity * sizeof(WCHAR))));
+    if (!path) {
+      ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.get(), capacity);
+    if (length == 0) return false;
+    if (length < capacity) return true;
   }
+  ::SetLastError(ERROR_BUFFER_OVERFLOW);
+  return false;
+}
+
+// The parameters are ASCII, so each byte is its own character.
+bool Widen(const helper::Text& text, WCHAR (&wide)[64]) {
+  if (text.size() >= 64) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text.data()[i]);
+  wide[text.size()] = L'\0';
   return true;
 }
 
@@ -174,22 +193,22 @@ BOOL RunElevatedSwitch(int32_t mode, DeviceHelperRun* run) {
     return FALSE;
   }
   *run = DeviceHelperRun{};
-  char path[MAX_PATH];
+  unique_malloc<WCHAR[]> path;
   char name[helper::kAnswerPipeNameSize];
   AnswerPipe answer;
-  helper::Text parameters;
   if (!OwnPath(path) || !NewPipeName(name) || !answer.Create(name)) {
     if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
+  helper::Text parameters;
   helper::WriteSwitchParameters(parameters, mode, name);
-  parameters.Append("", 1);
-  if (!parameters.ok()) {
+  WCHAR wideParameters[64];
+  if (!parameters.ok() || !Widen(parameters, wideParameters)) {
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
   HANDLE started = nullptr;
-  if (!StartElevated(path, parameters.data(), &started)) return FALSE;
+  if (!StartElevated(path.get(), wideParameters, &started)) return FALSE;
   unique_kernel_handle process(started);
   AnswerChannel channel;
   channel.pipe = answer.pipe();
@@ -197,9 +216,12 @@ BOOL RunElevatedSwitch(int32_t mode, DeviceHelperRun* run) {
   channel.ready = AnswerReady;
   channel.context = &answer;
   // A run that never ends must not keep the panel, hidden, for ever; what it
-  // still writes goes nowhere once the pipe is gone.
+  // still writes goes nowhere once the pipe is gone. It is ended where the
+  // handle Windows gave allows that.
   if (!AwaitHelper(process.get(), channel, run, kElevatedRunWait)) {
+    run->timedOut = true;
     run->exitCode = WAIT_TIMEOUT;
+    ::TerminateProcess(process.get(), WAIT_TIMEOUT);
   } else if (!::GetExitCodeProcess(process.get(), &run->exitCode)) {
     run->exitCode = ERROR_PROCESS_ABORTED;
   }

@@ -111,11 +111,17 @@ HANDLE CreateFolder(const char* folder, SECURITY_DESCRIPTOR* security, bool* cre
   return folderHandle;
 }
 
+// Wine keeps no descriptors on files: it hands back one it made up.
+bool RunsUnderWine() {
+  return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 // What the handle that created the folder says of it: a folder of its own
 // (no link to elsewhere), owned as asked, and open to nobody but those the
-// descriptor names. A platform that keeps no descriptors on files (Wine)
-// hands back one it made up, without the protection this one asked for:
-// there is nothing to hold it to then.
+// descriptor names. Windows gives back the protected descriptor it was given;
+// one that reads back unprotected is not the folder asked for, except under
+// Wine, whose made-up descriptor lacks the protection: there is nothing to
+// hold it to there.
 bool FolderIsAsCreated(HANDLE folder, const HelperFolderSecurity& security) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
@@ -133,7 +139,7 @@ bool FolderIsAsCreated(HANDLE folder, const HelperFolderSecurity& security) {
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   if (!::GetSecurityDescriptorControl(read, &control, &revision)) return false;
-  if ((control & SE_DACL_PROTECTED) == 0) return true;
+  if ((control & SE_DACL_PROTECTED) == 0) return RunsUnderWine();
   if (owner == nullptr || !::EqualSid(owner, security.owner()) || dacl == nullptr) return false;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     void* ace = nullptr;

@@ -14,6 +14,8 @@ namespace platform {
 // How long the panel waits for its elevated run once it has started. The
 // consent prompt itself may stay up as long as the user likes.
 constexpr DWORD kElevatedRunWait = 2 * 60 * 1000;
+static_assert(kDeviceStepHelperWait + 20 * 1000 <= kElevatedRunWait,
+              "the elevated run's helper ends, and the run answers, before the panel gives up");
 
 // Starts this program's own file again through the platform's elevation
 // request (Windows asks for consent, or for an administrator's password,
@@ -21,9 +23,10 @@ constexpr DWORD kElevatedRunWait = 2 * 60 * 1000;
 // "--switch-elevated <mode> \\.\pipe\norza-<16 hex digits>", and collects
 // what the run answers through that pipe, which only an administrator's
 // process may write and whose client must be that run. TRUE once the run has
-// ended, or was given up after kElevatedRunWait (exit code WAIT_TIMEOUT
-// then), whatever it answered; FALSE, with the last error, when it did not
-// start: ERROR_CANCELLED when the user said no. Release the output with
+// ended, or was given up after kElevatedRunWait (timedOut and exit code
+// WAIT_TIMEOUT then, and it is ended where Windows lets the panel), whatever
+// it answered; FALSE, with the last error, when it did not start:
+// ERROR_CANCELLED when the user said no. Release the output with
 // FreeDeviceHelperRun.
 BOOL RunElevatedSwitch(int32_t mode, DeviceHelperRun* run);
 
