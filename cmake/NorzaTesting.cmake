@@ -75,11 +75,11 @@ function(_norza_wow64_twin name)
   endif()
 endfunction()
 
-# norza_add_test(<target> LABEL host|unit|e2e [ARGS ...] [TIMEOUT s] [SERIAL])
+# norza_add_test(<target> LABEL host|unit|e2e [ARGS ...] [TIMEOUT s] [SERIAL] [ENVIRONMENT VAR=value ...])
 # Adds <target> as a test. Windows tests share the Wine session fixture and
 # run one at a time (they share one prefix and its registry).
 function(norza_add_test target)
-  cmake_parse_arguments(T "SERIAL" "LABEL;TIMEOUT;NAME" "ARGS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "LABEL;TIMEOUT;NAME" "ARGS;ENVIRONMENT" ${ARGN})
   if(NOT T_NAME)
     set(T_NAME ${target})
   endif()
@@ -88,11 +88,14 @@ function(norza_add_test target)
   endif()
   add_test(NAME ${T_NAME} COMMAND ${target} ${T_ARGS})
   set_tests_properties(${T_NAME} PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+  if(T_ENVIRONMENT)
+    set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
+  endif()
   if(WIN32)
     _norza_wine_fixture()
     set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wineprefix
       SKIP_RETURN_CODE ${NORZA_WINE_SKIPPED})
-    _norza_wow64_twin(${T_NAME} LABEL ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+    _norza_wow64_twin(${T_NAME} LABEL ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT ${T_ENVIRONMENT}
       COMMAND ${NORZA_WINE_RUN} --prefix ${NORZA_WINE_PREFIX64} --arch win64 $<TARGET_FILE:${target}> ${T_ARGS})
   endif()
 endfunction()

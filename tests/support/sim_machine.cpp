@@ -8,7 +8,9 @@
 #include "platform/elevated_switch.h"
 #include "platform/rights.h"
 #include "platform/session.h"
+#include "platform/system_library.h"
 #include "platform/wave_devices.h"
+#include "platform/window_hooks.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -507,14 +509,26 @@ BOOL SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR OEMSourceMediaLocation, DWO
   return g_machine.copyOemInfResult;
 }
 
-HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
-  Log("LoadLibraryA", lpLibFileName ? lpLibFileName : "");
-  if (lpLibFileName != nullptr && lstrcmpiA(lpLibFileName, "newdev.dll") == 0 && g_machine.newDevPresent) {
+// Only the system folder's copy: a load by bare name would search the
+// program's folder first, and finds nothing here.
+HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE, DWORD dwFlags) {
+  Log("LoadLibraryExA", lpLibFileName ? lpLibFileName : "", dwFlags);
+  if (lpLibFileName != nullptr && lstrcmpiA(lpLibFileName, "newdev.dll") == 0 &&
+      dwFlags == LOAD_LIBRARY_SEARCH_SYSTEM32 && g_machine.newDevPresent) {
     ++g_machine.newDevLoads;
     return sim::NewDevHandle();
   }
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
+}
+
+HHOOK SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId) {
+  g_machine.hookThreads.push_back(dwThreadId);
+  if (g_machine.hooksRefused) {
+    SetLastError(ERROR_HOOK_NOT_INSTALLED);
+    return nullptr;
+  }
+  return ::SetWindowsHookExA(idHook, lpfn, hmod, dwThreadId);
 }
 
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
@@ -577,8 +591,8 @@ void SetOutput(DeviceHelperRun* run, const std::string& output) {
 
 // The helper runs on this machine, as the 64-bit process it would be, with
 // its caller's rights.
-BOOL RunHelperOnMachine(const char* request, size_t requestSize, DeviceHelperRun* run) {
-  Log("RunDeviceHelper");
+BOOL RunHelperOnMachine(const char* request, size_t requestSize, DWORD limit, DeviceHelperRun* run) {
+  Log("RunDeviceHelper", "", limit);
   g_machine.helperRequests.emplace_back(request, requestSize);
   *run = DeviceHelperRun{};
   if (g_machine.duringHelperRun != nullptr) g_machine.duringHelperRun();
@@ -606,6 +620,11 @@ BOOL RunHelperOnMachine(const char* request, size_t requestSize, DeviceHelperRun
     case sim::HelperRun::ExitsStillActive:
       run->exitCode = STILL_ACTIVE;
       break;
+    case sim::HelperRun::NeverEnds:  // ended at the limit, halfway through its answer
+      output = output.substr(0, output.find('\n') + 1);
+      run->exitCode = ERROR_TIMEOUT;
+      run->timedOut = true;
+      break;
     default:
       break;
   }
@@ -623,8 +642,8 @@ constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_
 
 }  // namespace
 
-BOOL RunDeviceHelper(const char* request, size_t requestSize, DeviceHelperRun* run) {
-  return RunHelperOnMachine(request, requestSize, run);
+BOOL RunDeviceHelper(const char* request, size_t requestSize, DWORD limit, DeviceHelperRun* run) {
+  return RunHelperOnMachine(request, requestSize, limit, run);
 }
 
 // The panel's own run with consent: as the same program, with an

@@ -85,6 +85,7 @@ enum class HelperRun {
   Crashes,       // it carries out the request, but dies after its first line
   AnswersGarbage,  // it ends with code 0 and writes nonsense
   ExitsStillActive,  // it answers in full, then exits with 259 (STILL_ACTIVE)
+  NeverEnds,         // a class installer never returns: it is ended at the caller's limit
 };
 
 struct Machine {
@@ -96,13 +97,13 @@ struct Machine {
   bool failListDetail = false;  // SetupDiGetDeviceInfoListDetailA
 
   // Driver-package store and new-device library.
-  bool newDevPresent = true;          // LoadLibraryA("newdev.dll") succeeds
+  bool newDevPresent = true;          // newdev.dll loads from the system folder
   bool updateFunctionPresent = true;  // GetProcAddress finds the update function
   BOOL updateResult = TRUE;           // what UpdateDriverForPlugAndPlayDevicesA returns
   BOOL copyOemInfResult = TRUE;       // what SetupCopyOEMInfA returns
   std::vector<CopyOemInfCall> copiedInfs;
   std::vector<UpdateDriverCall> driverUpdates;
-  int newDevLoads = 0;  // LoadLibraryA calls that returned the library
+  int newDevLoads = 0;  // LoadLibraryExA calls that returned the library
   int newDevFrees = 0;  // FreeLibrary calls on it
 
   // Wave devices, by product name, identifiers from 0.
@@ -150,6 +151,10 @@ struct Machine {
   // How setting a default fails, if it does; REGDB_E_CLASSNOTREG: the
   // platform has no policy-configuration interface.
   HRESULT setDefaultEndpoint = S_OK;
+
+  // The window hooks set, by thread (0: the whole desktop); whether they are refused.
+  std::vector<DWORD> hookThreads;
+  bool hooksRefused = false;
 
   // Session end requests (flags, reason).
   std::vector<std::pair<UINT, DWORD>> exitRequests;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 #include <fstream>
@@ -16,6 +17,7 @@ namespace {
 
 std::string g_kelvane;  // path of kelvane.exe
 std::string g_self;     // this program, also the session-end witness
+std::string g_winmm;    // a winmm.dll to plant beside a copy of the panel
 
 const char kNorzaKey[] = "SOFTWARE\\Quorvin\\Norza";
 const char kMapperKey[] = "Software\\Microsoft\\Multimedia\\Sound Mapper";
@@ -71,6 +73,33 @@ struct JobWatch {
   }
 };
 
+// Paths in UTF-8, whatever the ANSI code page can spell.
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], static_cast<int>(wide.size())) - 1);
+  return wide;
+}
+
+// A folder of its own under %TEMP%, with copies of files in it; gone with it.
+struct Folder {
+  std::string path;
+  std::vector<std::string> files;
+  explicit Folder(const std::string& name) : path(TempFile(name.c_str())) {
+    path.resize(path.size() - 4);  // no ".txt"
+    CreateDirectoryW(Wide(path).c_str(), nullptr);
+  }
+  std::string Copy(const std::string& file, const char* as) {
+    files.push_back(path + "\\" + as);
+    CopyFileW(Wide(file).c_str(), Wide(files.back()).c_str(), FALSE);
+    return files.back();
+  }
+  bool Has(const char* name) const { return GetFileAttributesW(Wide(path + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES; }
+  ~Folder() {
+    for (const auto& f : files) DeleteFileW(Wide(f).c_str());
+    RemoveDirectoryW(Wide(path).c_str());
+  }
+};
+
 // A started program with its standard output going to a file, in a job of its
 // own that counts the processes it starts and names them.
 class Started {
@@ -85,19 +114,17 @@ class Started {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     output_ = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA si{};
+    STARTUPINFOW si{};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = output_;
     si.hStdError = output_;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::string line = "\"" + program + "\" " + args;
-    std::vector<char> command(line.begin(), line.end());
-    command.push_back('\0');
-    started_ = (token != nullptr ? CreateProcessAsUserA(token, program.c_str(), command.data(), nullptr, nullptr,
-                                                        TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &info_)
-                                 : CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE,
-                                                  CREATE_SUSPENDED, nullptr, nullptr, &si, &info_)) != FALSE;
+    std::wstring command = Wide("\"" + program + "\" " + args), path = Wide(program);
+    started_ = (token != nullptr ? CreateProcessAsUserW(token, path.c_str(), &command[0], nullptr, nullptr, TRUE,
+                                                        CREATE_SUSPENDED, nullptr, nullptr, &si, &info_)
+                                 : CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                                  nullptr, nullptr, &si, &info_)) != FALSE;
     if (started_) {
       watch_.first = info_.dwProcessId;
       watch_.thread = CreateThread(nullptr, 0, JobWatch::Watch, &watch_, 0, nullptr);
@@ -372,18 +399,25 @@ TEST_F(KelvaneTest, FromAStandardAccountEachStepStartsThePanelItselfElevated) {
   BOOL wow64 = FALSE;
   IsWow64Process(GetCurrentProcess(), &wow64);
   using Images = std::vector<std::string>;
-  StoreMode(0);
   std::string out = TempFile("kelvane-limited");
-  {
-    Started panel(g_kelvane, "", out, limited);
-    ASSERT_TRUE(panel.ok());
-    ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
-    PostMessageA(Dialog(), WM_COMMAND, IDCANCEL, 0);
-    EXPECT_EQ(panel.Wait(15000), 1);
-    EXPECT_EQ(panel.ChildImages(), wow64 ? (Images{"kelvane.exe", "norza-device-helper.exe"}) : Images{"kelvane.exe"});
+  // The same from a folder whose name the ANSI code page cannot spell: the
+  // panel starts its own file by its full name.
+  Folder beyondAnsi("\xd0\x96\xd0\xb5\xd0\xbd\xd1\x8f-");  // "Женя-"
+  for (const std::string& kelvane : {g_kelvane, beyondAnsi.Copy(g_kelvane, "kelvane.exe")}) {
+    SCOPED_TRACE(kelvane);
+    StoreMode(0);
+    {
+      Started panel(kelvane, "", out, limited);
+      ASSERT_TRUE(panel.ok());
+      ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+      PostMessageA(Dialog(), WM_COMMAND, IDCANCEL, 0);
+      EXPECT_EQ(panel.Wait(15000), 1);
+      EXPECT_EQ(panel.ChildImages(), wow64 ? (Images{"kelvane.exe", "norza-device-helper.exe"}) : Images{"kelvane.exe"});
+    }
+    // Only the elevated run's answer, through its pipe, carries these lines.
+    EXPECT_EQ(ReadFile(out), Line("MI_00", "Fail") + Line("MI_03", "Fail") + Line("MI_08", "Fail"));
+    EXPECT_EQ(StoredMode(), 0);
   }
-  EXPECT_EQ(ReadFile(out), Line("MI_00", "Fail") + Line("MI_03", "Fail") + Line("MI_08", "Fail"));
-  EXPECT_EQ(StoredMode(), 0);
 
   e2e::RemoveDevices(e2e::NorzaFunctions());
   {
@@ -423,6 +457,53 @@ TEST_F(KelvaneTest, TheElevatedRunRefusesAnAnswerPipeThatIsAFile) {
   EXPECT_EQ(Dialog(), nullptr);
   DeleteFileA(target.c_str());
   DeleteFileA(out.c_str());
+}
+
+// The module `name` as process `pid` has it loaded: its full path, or "".
+std::string LoadedModule(DWORD pid, const char* name) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, pid);
+  std::string path;
+  MODULEENTRY32 module{};
+  module.dwSize = sizeof module;
+  for (BOOL more = Module32First(snapshot, &module); more && path.empty(); more = Module32Next(snapshot, &module)) {
+    if (lstrcmpiA(module.szModule, name) == 0) path = module.szExePath;
+  }
+  if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
+  return path;
+}
+
+// winmm is no KnownDLL: one planted beside the panel is never loaded, neither
+// by an ordinary start that moves the preferred sound devices (winmm then
+// comes from the system folder), nor by the elevated run's command line, a
+// refused one included. This test's entry has Wine search a program's folder
+// first for winmm (WINEDLLOVERRIDES=winmm=n,b), as Windows does.
+TEST_F(KelvaneTest, ALibraryPlantedBesideThePanelIsNeverLoaded) {
+  ASSERT_FALSE(g_winmm.empty()) << "pass the winmm.dll to plant";
+  Folder downloads("kelvane-planted-");
+  const std::string kelvane = downloads.Copy(g_kelvane, "kelvane.exe");
+  downloads.Copy(g_winmm, "winmm.dll");
+  downloads.files.push_back(downloads.path + "\\winmm.dll.loaded");
+  StoreMode(0);
+  for (const char* value : {"Playback", "Record"}) {
+    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, value, REG_SZ, regtest::Sz("Quorvin Direct Device"));
+  }
+  {
+    Started panel(kelvane, "", TempFile("kelvane-planted"));
+    ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+    SendDlgItemMessageA(Dialog(), kAsioButton, BM_CLICK, 0, 0);
+    PostMessageA(Dialog(), WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(Eventually([] { return Prompt() != nullptr; }));
+    const std::string winmm = LoadedModule(panel.pid(), "winmm.dll");
+    EXPECT_NE(winmm, "") << "the preferred sound devices were not looked for";
+    EXPECT_EQ(winmm.find("kelvane-planted-"), std::string::npos) << winmm;
+    AnswerPromptAndFailureReport(IDCANCEL);
+    EXPECT_EQ(panel.Wait(15000), 1);
+  }
+  for (const char* args : {"--switch-elevated 0 \\\\.\\pipe\\norza-0123456789abcdef", "--switch-elevated 7 x"}) {
+    Started run(kelvane, args, TempFile("kelvane-planted-run"));
+    EXPECT_NE(run.Wait(15000), -1) << args;
+  }
+  EXPECT_FALSE(downloads.Has("winmm.dll.loaded"));
 }
 
 // A window that records the session-end messages it receives.
@@ -500,5 +581,6 @@ int main(int argc, char** argv) {
   if (argc > 2 && std::strcmp(argv[1], "--witness") == 0) return RunWitness(argv[2]);
   ::testing::InitGoogleTest(&argc, argv);
   if (argc > 1) g_kelvane = argv[1];
+  if (argc > 2) g_winmm = argv[2];
   return RUN_ALL_TESTS();
 }

@@ -10,8 +10,8 @@
 // predates the hook may never see it), signals DONE and keeps pumping
 // messages briefly.
 // Exit code: bit 0 button 0 clicked, bit 1 BUTTON_ID clicked, bit 2 tambrel.dll
-// was loaded into this process (the hook reached it), bit 3 the window was
-// activated; 64 and up: setup failed.
+// was mapped into this process (a hook for the whole desktop brings it), bit 3
+// the window was activated; 64 and up: setup failed.
 #include <windows.h>
 
 #include <cstdlib>

@@ -2,7 +2,8 @@
 // resolved by name and ordinal, called with the stdcall convention, against
 // the prefix's real device database, driver store and windows.
 //
-// Usage: tambrel_e2e_test [gtest flags] PATH\TO\tambrel.dll PATH\TO\tambrel_click_target.exe
+// Usage: tambrel_e2e_test [gtest flags] PATH\TO\tambrel.dll PATH\TO\tambrel_click_target.exe PATH\TO\newdev.dll
+//        (the last a library to plant beside this program, which InstallDev must never load)
 //        tambrel_e2e_test --unload-cycles N PATH\TO\tambrel.dll   (in a process that never loaded it)
 #include <windows.h>
 #include <setupapi.h>
@@ -155,7 +156,7 @@ struct PackageFolder {
 
 // What the platform's own update answers for the same request.
 BOOL PlatformUpdate(const std::string& hardwareId, const std::string& infPath) {
-  HMODULE newdev = ::LoadLibraryA("newdev.dll");
+  HMODULE newdev = ::LoadLibraryExA("newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (newdev == nullptr) return FALSE;
   auto update = reinterpret_cast<BOOL(WINAPI*)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL)>(
       reinterpret_cast<void*>(::GetProcAddress(newdev, "UpdateDriverForPlugAndPlayDevicesA")));
@@ -163,6 +164,26 @@ BOOL PlatformUpdate(const std::string& hardwareId, const std::string& infPath) {
   ::FreeLibrary(newdev);
   return result;
 }
+
+// A library planted beside this program, the installation program, for one
+// test; loaded, it leaves a mark beside itself. Wine searches a program's
+// folder first, as Windows does, for a library this test's entry names in
+// WINEDLLOVERRIDES (newdev=n,b).
+struct Planted {
+  std::string copy;
+  explicit Planted(const std::string& library) {
+    char self[MAX_PATH];
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const std::size_t name = library.find_last_of("/\\") + 1;
+    copy = std::string(self, std::strrchr(self, '\\') + 1) + library.substr(name);
+    ::CopyFileA(library.c_str(), copy.c_str(), FALSE);
+  }
+  ~Planted() {
+    ::DeleteFileA(copy.c_str());
+    ::DeleteFileA((copy + ".loaded").c_str());
+  }
+  bool Loaded() const { return ::GetFileAttributesA((copy + ".loaded").c_str()) != INVALID_FILE_ATTRIBUTES; }
+};
 
 class TambrelTest : public ::testing::Test {
  protected:
@@ -278,9 +299,12 @@ TEST_F(TambrelTest, InstallDevPutsThePackageInTheDriverStoreAndReturnsTheUpdates
   const std::string marker = Unique("tambrel e2e store package ");
   PackageFolder folder(Unique("norza_e2e_") + ".inf", InfText(hwid, marker));
   StoredPackages stored(marker);
+  ASSERT_GE(PlainArgs().size(), 3u) << "the planted newdev.dll";
+  Planted newdev(PlainArgs()[2]);
 
   const unsigned char result = Dll().installDev(1, 1, folder.dir.c_str(), folder.name.c_str(), hwid.c_str());
 
+  EXPECT_FALSE(newdev.Loaded()) << "the newdev.dll beside the installation program was loaded";
   auto added = stored.Added();
   ASSERT_EQ(1u, added.size()) << "the package should be in " << InfStore();
   EXPECT_TRUE(added[0] == folder.name || added[0].compare(0, 3, "oem") == 0) << added[0];

@@ -465,12 +465,13 @@ TEST_F(DriverControlDialogTest, OnAStandardAccountTheOpeningAsksOnlyWhenAFunctio
 // nothing, stores nothing and says why; a mode the run could not store is
 // reported, and neither ends the session.
 TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSaysWhatIsMissing) {
-  struct Case { const char* what; sim::Consent consent; bool wow64; bool storeFails = false; };
+  struct Case { const char* what; sim::Consent consent; bool wow64; bool storeFails = false; bool noStart = false; };
   for (const Case& c : {Case{"given", sim::Consent::Given, true}, Case{"declined", sim::Consent::Declined, true},
                         Case{"32-bit Windows", sim::Consent::Given, false},
-                        Case{"not stored", sim::Consent::Given, true, true}}) {
+                        Case{"not stored", sim::Consent::Given, true, true},
+                        Case{"cannot start", sim::Consent::Given, true, false, true}}) {
     if (!c.wow64 && sizeof(void*) == 8) continue;  // a 64-bit panel runs on 64-bit Windows
-    const bool given = c.consent == sim::Consent::Given;
+    const bool given = c.consent == sim::Consent::Given && !c.noStart;
     const sim::Consent consent = c.consent;
     SCOPED_TRACE(c.what);
     SetUp();
@@ -487,6 +488,7 @@ TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSa
     Click(IDC_ASIO_MODE);
     g_prompt.answer = IDOK;
     sim::machine().valueWritesFail = c.storeFails;
+    if (c.noStart) sim::machine().helperRun = sim::HelperRun::CannotStart;  // ERROR_FILE_NOT_FOUND
     Press(IDOK);
     EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
     EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
@@ -500,7 +502,11 @@ TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSa
     const bool logsOff = given && !c.storeFails;
     EXPECT_EQ(sim::machine().exitRequests.size(), logsOff ? 1u : 0u);
     EXPECT_EQ(g_prompt.report.find("3 of its 3") != std::string::npos, !given) << g_prompt.report;
-    EXPECT_EQ(g_prompt.report.find("needs an administrator's consent") != std::string::npos, !given);
+    EXPECT_EQ(g_prompt.report.find("needs an administrator's consent") != std::string::npos,
+              c.consent == sim::Consent::Declined);
+    EXPECT_EQ(g_prompt.report.find("could not start the control panel with an administrator's rights (error 2).") !=
+                  std::string::npos,
+              c.noStart);
     EXPECT_EQ(g_prompt.report.find("could not be stored") != std::string::npos, c.storeFails);
     EXPECT_TRUE(Closed());
     TearDown();

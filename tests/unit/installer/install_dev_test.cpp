@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "capture_stdout.h"
 #include "device_control.h"
+#include "platform/device_helper.h"
 #include "sim_machine.h"
 #include "tambrel.h"
 #include "usb_install.h"
@@ -17,11 +19,7 @@ const char kId[] = "USB\\VID_2F1A&PID_0107";
 
 class InstallDevTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    sim::Reset();
-    // A global hook needs a module; the test program serves as one.
-    g_hModule = ::GetModuleHandleA(nullptr);
-  }
+  void SetUp() override { sim::Reset(); }
 
   static unsigned char Install(const char* dir = "C:\\drivers", const char* name = "norza.inf",
                                const char* hwid = kId, int button = 1) {
@@ -49,7 +47,7 @@ TEST_F(InstallDevTest, RunsCopyUpdateAndMarkingInOrderWithOneLibraryLoad) {
   EXPECT_FALSE(m.driverUpdates[0].rebootOutputGiven);
 
   const std::vector<std::string> expected = {
-      "LoadLibraryA", "GetProcAddress", "SetupCopyOEMInfA", "UpdateDriverForPlugAndPlayDevicesA",
+      "LoadLibraryExA", "GetProcAddress", "SetupCopyOEMInfA", "UpdateDriverForPlugAndPlayDevicesA",
       "SetupDiGetClassDevsA"};
   auto names = sim::CallNames();
   ASSERT_GE(names.size(), expected.size());
@@ -59,6 +57,10 @@ TEST_F(InstallDevTest, RunsCopyUpdateAndMarkingInOrderWithOneLibraryLoad) {
   EXPECT_EQ(1, m.newDevFrees);
   EXPECT_EQ(0, m.openSets);
   EXPECT_FALSE(g_buttonArmed);
+  // On this process's threads, the calling one first; never the whole desktop.
+  ASSERT_FALSE(m.hookThreads.empty());
+  EXPECT_EQ(::GetCurrentThreadId(), m.hookThreads[0]);
+  EXPECT_EQ(0, std::count(m.hookThreads.begin(), m.hookThreads.end(), 0u));
 }
 
 // The thread's last error is the update's, whatever ran after it: a media
@@ -220,7 +222,7 @@ TEST_F(InstallDevTest, EachCallLoadsAndReleasesTheLibraryAndItsSet) {
 }
 
 TEST_F(InstallDevTest, FailingHookStopsBeforeAnyDeviceSetupCall) {
-  g_hModule = nullptr;  // a global hook without a module is refused
+  sim::machine().hooksRefused = true;
   sim::AddDevice("MEDIA\\1", sim::kMediaClass, {kId}).configFlags = 0;
   EXPECT_EQ(0, Install());
   EXPECT_TRUE(sim::machine().calls.empty());
@@ -305,6 +307,7 @@ TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
       {"exits with 259", HelperRun::ExitsStillActive, TRUE, 0, ERROR_PROCESS_ABORTED, "Fail"},
       {"cannot be written", HelperRun::CannotWrite, TRUE, 0, ERROR_DISK_FULL, "Fail"},
       {"cannot start", HelperRun::CannotStart, TRUE, 0, ERROR_ACCESS_DENIED, "Fail"},
+      {"never ends", HelperRun::NeverEnds, TRUE, 0, ERROR_TIMEOUT, "Fail"},
   };
   const char* const wdm[] = {"@USB\\VID_7E51&PID_0002&MI_00\\*", "@USB\\VID_7E51&PID_0002&MI_03\\*"};
   const std::string ids[] = {"USB\\VID_7E51&PID_0002&MI_00\\1", "USB\\VID_7E51&PID_0002&MI_03\\1"};
@@ -328,6 +331,9 @@ TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
     for (const auto& id : ids) lines += id + std::string(60 - id.size(), ' ') + ": " + c.word + "\n";
     EXPECT_EQ(lines, capture.Finish());
     EXPECT_EQ(2u, m.helperRequests.size()) << "one run for the installation, one for the batch";
+    const auto runs = sim::CallsOf("RunDeviceHelper");  // each with its limit
+    EXPECT_EQ(platform::kInstallHelperWait, runs.at(0).a);
+    EXPECT_EQ(platform::kDeviceStepHelperWait, runs.at(1).a);
     EXPECT_EQ(0, m.openSets);
   }
 }
