@@ -1,65 +1,63 @@
 #include "driver_control_dialog.h"
 
 #include "default_endpoints.h"
-#include "device_control.h"
+#include "elevated_step.h"
 #include "mode_store.h"
+#include "mode_switch.h"
 #include "platform/rights.h"
 #include "platform/session.h"
 #include "resource.h"
 #include "sound_devices.h"
-
-#include <cstring>
+#include "switch_report.h"
 
 namespace {
 
 constexpr char kRebootPrompt[] = "Your machine needs to be rebooted for the changes to take place";
 constexpr char kPromptCaption[] = "Norza Driver";
-constexpr char kSwitchFailedCount[] = "The Norza's driver mode could not be changed: ";
-constexpr char kSwitchFailedOf[] = " of its ";
-constexpr char kSwitchFailedAdvice[] =
-    " functions could not be switched.\n\n"
-    "Close the programs that use the Norza and try again, or start the control panel as an "
-    "administrator.";
-constexpr char kModeNotChanged[] = "The Norza's driver mode could not be changed.";
-constexpr char kModeNotStored[] =
-    "\n\nThe chosen mode could not be stored in the registry: the next start of the control panel would "
-    "switch the Norza back to the mode stored there.";
-constexpr char kConsentNeeded[] =
-    "\n\nChanging the driver mode needs an administrator's consent: answer Yes when Windows asks.";
-constexpr char kNotStarted[] =
-    "\n\nWindows could not start the control panel with an administrator's rights (error ";
 // Every bit of the reason set: no particular reason is claimed for the log-off.
 constexpr DWORD kLogOffReason = 0xFFFFFFFF;
 
 // One dialog per process: its state lives as long as the process.
-int g_currentMode = -1;   // the mode taken to be in force; may be neither mode
-// A switch is running: the confirmation sequence, or the opening's. Message
-// boxes run their own message loops, and on 64-bit Windows so does the wait
-// for the device helper; a second start can show the dialog meanwhile, and
-// its buttons must not start a second switch, log-off or close.
-bool g_switching = false;
-// Registry virtualization is off: what the panel stores is the machine's mode,
-// or refused; never a copy of the user's own that nobody else reads.
-bool g_storeAllowed = false;
+struct DialogState {
+  int currentMode = -1;  // the mode taken to be in force; may be neither mode
+  // A switch is running: the confirmation sequence, or the opening's. Message
+  // boxes run their own message loops, and on 64-bit Windows so does the
+  // wait for the device helper; a second start can show the dialog
+  // meanwhile, and its buttons must not start a second switch, log-off or
+  // close.
+  bool switching = false;
+  // Registry virtualization is off: what the panel stores is the machine's
+  // mode, or refused; never a copy of the user's own that nobody else reads.
+  bool storeAllowed = false;
+};
+DialogState g_dialog;
 
 // Stores the mode where the panel may; false when it is not stored.
-bool StoreMode(int mode) { return g_storeAllowed && WriteAudioMode(mode); }
+bool StoreMode(int mode) { return g_dialog.storeAllowed && WriteAudioMode(mode); }
+
+// With an administrator's rights the panel switches the functions itself;
+// without them, its own elevated run does, and stores the mode. `storeAlone`:
+// storing the mode is reason enough to start that run; otherwise only a
+// function that must change is.
+SwitchOutcome Switch(int mode, bool storeAlone) {
+  return platform::ProcessIsElevated() ? ApplyDriverMode(mode) : elevation::SwitchInElevatedRun(mode, storeAlone);
+}
 
 void OnInitDialog(HWND dialog) {
-  g_switching = false;
-  g_storeAllowed = platform::TurnOffRegistryVirtualization();
+  g_dialog = DialogState{};
+  g_dialog.storeAllowed = platform::TurnOffRegistryVirtualization();
   int mode = ReadAudioMode();
-  g_currentMode = mode;
+  g_dialog.currentMode = mode;
   if (mode == WDM || mode == ASIO) {
     // Unchecking the other button as well takes its tab stop away, so the
     // focus and Tab land on the checked one only.
     CheckRadioButton(dialog, IDC_WDM_MODE, IDC_ASIO_MODE, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE);
-    g_switching = true;
+    g_dialog.switching = true;
     // Shows nothing: this is where an unfinished switch is retried. Without
     // the rights, storing the mode again rides along with an elevated run the
     // switch needs, and never asks for consent alone.
-    const SwitchOutcome outcome = ApplyDriverMode(mode, ChooseDeviceRoute(), ModeStore::IfSwitching);
-    g_switching = false;
+    const SwitchOutcome outcome = Switch(mode, false);
+    g_dialog.switching = false;
     if (!outcome.stored) StoreMode(mode);
   }
 }
@@ -69,55 +67,15 @@ void Close(HWND dialog) {
   DestroyWindow(dialog);
 }
 
-// Appends `value` in decimal to the text in `out`.
-void AppendNumber(char* out, unsigned long value) {
-  char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  out += std::strlen(out);
-  while (n > 0) *out++ = digits[--n];
-  *out = '\0';
-}
-
-// A log-off would hide that the mode is not in force; the user learns what
-// to do instead. The stored mode stays, so the next opening finishes the switch.
-void ReportFailedSwitch(const SwitchOutcome& outcome, bool stored) {
-  char text[sizeof kSwitchFailedCount + sizeof kSwitchFailedOf + sizeof kSwitchFailedAdvice + sizeof kModeNotStored +
-            sizeof kNotStarted + sizeof kConsentNeeded + 3 * 12];
-  if (outcome.failed > 0) {
-    std::strcpy(text, kSwitchFailedCount);
-    AppendNumber(text, outcome.failed);
-    std::strcat(text, kSwitchFailedOf);
-    AppendNumber(text, outcome.selected);
-    std::strcat(text, kSwitchFailedAdvice);
-  } else {
-    std::strcpy(text, kModeNotChanged);
-  }
-  if (outcome.consentMissing) {
-    std::strcat(text, kConsentNeeded);
-  } else if (outcome.startError != ERROR_SUCCESS) {
-    std::strcat(text, kNotStarted);
-    AppendNumber(text, outcome.startError);
-    std::strcat(text, ").");
-  } else if (!stored) {
-    std::strcat(text, kModeNotStored);
-  }
-  MessageBoxA(nullptr, text, kPromptCaption, MB_OK | MB_ICONERROR);
-}
-
 void OnOk(HWND dialog) {
   ShowWindow(dialog, SW_HIDE);
   // Only the WDM button is asked: with neither checked the choice is ASIO.
   bool wdmSelected = IsDlgButtonChecked(dialog, IDC_WDM_MODE) == BST_CHECKED;
   int selected = wdmSelected ? WDM : ASIO;
-  const bool changed = selected != g_currentMode;
+  const bool changed = selected != g_dialog.currentMode;
   // Without the rights, a changed mode is stored by the one elevated run of
   // the switch, after the prompt.
-  const DeviceRoute route = ChooseDeviceRoute();
-  const bool storeInRun = changed && route == DeviceRoute::ElevatedRun;
+  const bool storeInRun = changed && !platform::ProcessIsElevated();
   bool stored = !storeInRun && StoreMode(selected);
   if (!changed) {
     DestroyWindow(dialog);
@@ -128,19 +86,16 @@ void OnOk(HWND dialog) {
   // run as another administrator.
   ReassignDefaultSoundDevices();
   ReassignDefaultAudioEndpoints();
-  g_currentMode = selected;
+  g_dialog.currentMode = selected;
 
-  g_switching = true;
+  g_dialog.switching = true;
   int answer = MessageBoxA(nullptr, kRebootPrompt, kPromptCaption, MB_OKCANCEL);
-  SwitchOutcome outcome = ApplyDriverMode(selected, route, ModeStore::Always);
+  const SwitchOutcome outcome = Switch(selected, true);
   if (storeInRun) stored = outcome.stored;
-  // A log-off only once the mode is in force and stored for the next start.
-  if (outcome.failed > 0 || !stored) {
-    ReportFailedSwitch(outcome, stored);
-  } else if (answer == IDOK) {
-    platform::ExitWindowsEx(EWX_LOGOFF, kLogOffReason);
-  }
-  g_switching = false;
+  const AfterSwitch after = DecideAfterSwitch(outcome, stored, answer == IDOK);
+  if (after.report) MessageBoxA(nullptr, after.text, kPromptCaption, MB_OK | MB_ICONERROR);
+  if (after.logOff) platform::ExitWindowsEx(EWX_LOGOFF, kLogOffReason);
+  g_dialog.switching = false;
   DestroyWindow(dialog);
 }
 
@@ -152,18 +107,18 @@ INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
 
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) {
-        if (!g_switching) OnOk(dialog);
+        if (!g_dialog.switching) OnOk(dialog);
         return TRUE;
       }
       if (LOWORD(wParam) == IDCANCEL) {
-        if (!g_switching) Close(dialog);
+        if (!g_dialog.switching) Close(dialog);
         return TRUE;
       }
       return FALSE;
 
     case WM_SYSCOMMAND:
       if (wParam == SC_CLOSE) {
-        if (!g_switching) Close(dialog);
+        if (!g_dialog.switching) Close(dialog);
         return TRUE;
       }
       return FALSE;
@@ -183,32 +138,6 @@ INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
 }
 
 }  // namespace
-
-SwitchOutcome ApplyDriverMode(int mode, DeviceRoute route, ModeStore store) {
-  StateChangeBatch wdm{2, WdmInterfacePatterns, mode == WDM ? DWORD{DICS_ENABLE} : DWORD{DICS_DISABLE}, {}, 0};
-  StateChangeBatch asio{1, AsioInterfacePatterns, mode == WDM ? DWORD{DICS_DISABLE} : DWORD{DICS_ENABLE}, {}, 0};
-  // The mode's own functions first, then the other mode's.
-  StateChangeBatch batches[2] = {mode == WDM ? wdm : asio, mode == WDM ? asio : wdm};
-  StateChangeStep step;
-  step.mode = mode;
-  step.runAlone = store == ModeStore::Always;
-  ChangeDeviceStates(batches, 2, route, &step);
-
-  SwitchOutcome outcome;
-  for (const StateChangeBatch& batch : batches) {
-    outcome.selected += batch.outcome.devicesSelected;
-    outcome.failed += batch.outcome.devicesSelected - batch.outcome.devicesChanged;
-  }
-  outcome.stored = step.stored;
-  if (route == DeviceRoute::ElevatedRun && step.helper == HelperRunOutcome::NotStarted) {
-    // Only a refusal is the user's; any other failure to start is the machine's.
-    outcome.consentMissing = step.startError == ERROR_CANCELLED;
-    if (!outcome.consentMissing) {
-      outcome.startError = step.startError != ERROR_SUCCESS ? step.startError : ERROR_GEN_FAILURE;
-    }
-  }
-  return outcome;
-}
 
 // Built without exceptions: nothing can unwind into the platform's dialog manager.
 INT_PTR CALLBACK DriverControlDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

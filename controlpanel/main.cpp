@@ -5,7 +5,8 @@
 #include <cstdlib>
 
 #include "driver_control_dialog.h"
-#include "elevated_switch.h"
+#include "elevated_entry.h"
+#include "elevation_protocol.h"
 #include "resource.h"
 
 namespace {
@@ -44,7 +45,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   LoadLibrariesFromSystemFolderOnly();  // the elevated run's first step too
   // The panel's own elevated run, which only the panel starts: no window, no
   // part in the single-instance rule. Any other command line is not read.
-  if (IsElevatedSwitchStart(__argc, __argv)) return ElevatedSwitchMain(__argc, __argv);
+  if (elevation::IsElevatedRunStart(__argc, __argv)) return elevation::ElevatedRunMain(__argc, __argv);
 
   AdmitShowMessage();
 

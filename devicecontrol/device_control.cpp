@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device_status.h"
 #include "platform/unique_handle.h"
 
 namespace {

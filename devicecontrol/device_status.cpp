@@ -1,7 +1,7 @@
 // The one-line report per device.
 #include <cstdio>
 
-#include "device_control.h"
+#include "device_status.h"
 #include "status_line.h"
 
 namespace {

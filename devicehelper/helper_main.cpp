@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device_control.h"
+#include "wire_text.h"
 #include "helper_protocol.h"
 #include "helper_requests.h"
 
@@ -25,7 +25,7 @@ namespace {
 // No request of ours comes near this.
 constexpr std::size_t kMaxRequest = 4 << 20;
 
-int ReadStandardInput(helper::Text& request) {
+int ReadStandardInput(wire::Text& request) {
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   char chunk[4096];
   DWORD read = 0;
@@ -47,7 +47,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     set(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
   }
   if (__argc != 1) return ERROR_INVALID_PARAMETER;
-  helper::Text request;
+  wire::Text request;
   const int status = ReadStandardInput(request);
   if (status != ERROR_SUCCESS) return status;
   // The status lines go out byte for byte; the caller prints them itself.

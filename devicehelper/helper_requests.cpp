@@ -4,33 +4,35 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device_control.h"
+#include "device_status.h"
+#include "state_change.h"
 #include "helper_protocol.h"
 #include "platform/unique_handle.h"
 #include "usb_install.h"
 
 namespace {
 
-void AnswerStateChange(const helper::Request& request) {
+void AnswerStateChange(const helper::StateChangeRequest& request) {
   // A set of exactly the devices the caller selected, whatever their class.
   platform::unique_hdevinfo set(platform::SetupDiCreateDeviceInfoListExA(nullptr, nullptr, nullptr, nullptr));
-  for (std::size_t b = 0; b < request.batchCount; ++b) {
-    const helper::Request::Batch& batch = request.batches[b];
+  for (std::size_t b = 0; b < request.batchCount(); ++b) {
+    const helper::StateChangeRequest::Batch& batch = request.batch(b);
     DeviceStateChangeContext context = MakeStateChangeContext(batch.stateChange);
     for (std::size_t i = batch.first; i < batch.first + batch.count; ++i) {
       SP_DEVINFO_DATA element{};
       element.cbSize = sizeof(element);
-      if (set && platform::SetupDiOpenDeviceInfoA(set.get(), request.ids[i], nullptr, 0, &element)) {
+      if (set && platform::SetupDiOpenDeviceInfoA(set.get(), request.id(i), nullptr, 0, &element)) {
         ApplyStateChange(set.get(), &element, static_cast<uint32_t>(i), &context);
       } else {
         // Gone since it was selected: nothing was changed.
-        PrintStatusLine(request.ids[i], context.failText);
+        PrintStatusLine(request.id(i), context.failText);
       }
     }
   }
+  std::fputs(helper::kAnswerEnd, StatusOutput());
 }
 
-void AnswerInstall(const helper::Request& request) {
+void AnswerInstall(const helper::InstallRequest& request) {
   bool installed = false;
   DWORD error = ERROR_SUCCESS;
   {
@@ -48,7 +50,7 @@ void AnswerInstall(const helper::Request& request) {
     }
   }
   if (!installed && error == ERROR_SUCCESS) error = ERROR_GEN_FAILURE;
-  helper::Text answer;
+  wire::Text answer;
   helper::WriteInstallAnswer(answer, installed, error);
   std::fwrite(answer.data(), 1, answer.size(), StatusOutput());
 }
@@ -56,13 +58,21 @@ void AnswerInstall(const helper::Request& request) {
 }  // namespace
 
 DWORD HandleHelperRequest(const char* data, std::size_t size) {
-  helper::Request request;
-  if (!helper::ParseRequest(data, size, request)) return ERROR_INVALID_DATA;
-  if (request.kind == helper::Request::Kind::Install) {
-    AnswerInstall(request);
-  } else {
-    AnswerStateChange(request);
-    std::fputs(helper::kAnswerEnd, StatusOutput());
+  switch (helper::KindOfRequest(data, size)) {
+    case helper::RequestKind::StateChange: {
+      helper::StateChangeRequest request;
+      if (!helper::ParseStateChangeRequest(data, size, request)) return ERROR_INVALID_DATA;
+      AnswerStateChange(request);
+      break;
+    }
+    case helper::RequestKind::Install: {
+      helper::InstallRequest request;
+      if (!helper::ParseInstallRequest(data, size, request)) return ERROR_INVALID_DATA;
+      AnswerInstall(request);
+      break;
+    }
+    default:
+      return ERROR_INVALID_DATA;
   }
   std::fflush(StatusOutput());
   return ERROR_SUCCESS;

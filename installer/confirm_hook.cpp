@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/unique_handle.h"
 #include "platform/window_hooks.h"
 #include "usb_install.h"
 
@@ -96,25 +97,23 @@ bool ConfirmationHooks::Add(DWORD threadId) {
 bool ConfirmationHooks::Install() {
   const DWORD self = ::GetCurrentThreadId();
   if (!Add(self)) return false;
-  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return true;  // the calling thread's hook is what counts
+  platform::unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return true;  // the calling thread's hook is what counts
   const DWORD process = ::GetCurrentProcessId();
   THREADENTRY32 thread{};
   thread.dwSize = sizeof thread;
-  for (BOOL more = ::Thread32First(snapshot, &thread); more; more = ::Thread32Next(snapshot, &thread)) {
+  for (BOOL more = ::Thread32First(snapshot.get(), &thread); more; more = ::Thread32Next(snapshot.get(), &thread)) {
     if (thread.th32OwnerProcessID == process && thread.th32ThreadID != self) Add(thread.th32ThreadID);
     thread.dwSize = sizeof thread;
   }
-  ::CloseHandle(snapshot);
   ::SetLastError(ERROR_SUCCESS);
   return true;
 }
 
 void ConfirmationHooks::Remove() {
-  const DWORD error = ::GetLastError();
+  platform::last_error_guard keep;
   for (std::size_t i = 0; i < count_; ++i) ::UnhookWindowsHookEx(hooks_[i]);
   std::free(hooks_);
   hooks_ = nullptr;
   count_ = capacity_ = 0;
-  ::SetLastError(error);
 }

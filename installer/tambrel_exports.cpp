@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "helper_protocol.h"
 #include "install_text.h"
@@ -27,13 +28,18 @@ bool TextFits(const char* text) {
 // itself goes wrong, false with why (ERROR_TIMEOUT: it was ended after
 // kInstallHelperWait).
 bool InstallThroughHelper(int buttonId, const char* infDir, const char* infName, const char* hardwareId) {
-  helper::Text request;
-  helper::WriteInstallRequest(request, buttonId, infDir, infName, hardwareId);
+  helper::InstallRequest install;
+  install.buttonId = buttonId;
+  std::strcpy(install.infDir, infDir);  // each fits: the export checked them
+  std::strcpy(install.infName, infName);
+  std::strcpy(install.hardwareId, hardwareId);
+  wire::Text request;
+  helper::WriteInstallRequest(request, install);
   if (!request.ok()) {
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  platform::DeviceHelperRun run;
+  platform::ProcessRun run;
   if (!platform::RunDeviceHelper(request.data(), request.size(), platform::kInstallHelperWait, &run)) return false;
   bool installed = false;
   uint32_t error = ERROR_SUCCESS;
@@ -46,7 +52,7 @@ bool InstallThroughHelper(int buttonId, const char* infDir, const char* infName,
     installed = false;
     error = ERROR_INVALID_DATA;
   }
-  platform::FreeDeviceHelperRun(&run);
+  platform::FreeProcessRun(&run);
   ::SetLastError(error);
   return installed;
 }

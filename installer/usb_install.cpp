@@ -29,19 +29,18 @@ void CopyField(char* field, const char* text) {
 
 }  // namespace
 
-CUsbInstall::CUsbInstall() : m_hNewDev(nullptr), m_szInfName{}, m_szHardwareId{}, m_szInfDir{} {
+CUsbInstall::CUsbInstall() : m_szInfName{}, m_szHardwareId{}, m_szInfDir{} {
   g_pfnUpdateDriver = nullptr;
   // Looked up where Windows keeps it, never beside the installation program.
-  m_hNewDev = platform::LoadSystemLibrary("newdev.dll");
-  if (m_hNewDev != nullptr) {
+  m_hNewDev.reset(platform::LoadSystemLibrary("newdev.dll"));
+  if (m_hNewDev) {
     g_pfnUpdateDriver = reinterpret_cast<platform::UpdateDriverForPlugAndPlayDevicesA_t>(
-        reinterpret_cast<void*>(platform::GetProcAddress(m_hNewDev, "UpdateDriverForPlugAndPlayDevicesA")));
+        reinterpret_cast<void*>(platform::GetProcAddress(m_hNewDev.get(), "UpdateDriverForPlugAndPlayDevicesA")));
   }
 }
 
-CUsbInstall::~CUsbInstall() {
-  if (m_hNewDev != nullptr) platform::FreeLibrary(m_hNewDev);
-}
+// Releasing the new-device library is m_hNewDev's.
+CUsbInstall::~CUsbInstall() = default;
 
 // Both fields hold at most 199 characters, so the path always fits.
 void CUsbInstall::FullInfPath(char (&path)[tambrel::kInfPathSize]) const {
@@ -75,7 +74,7 @@ bool CUsbInstall::CopyOemInf() {
 bool CUsbInstall::UpdateDriver() {
   if (g_pfnUpdateDriver == nullptr) {
     // What the loader says for a missing library or function.
-    ::SetLastError(m_hNewDev == nullptr ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND);
+    ::SetLastError(!m_hNewDev ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND);
     return false;
   }
   char path[tambrel::kInfPathSize];

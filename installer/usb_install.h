@@ -9,6 +9,7 @@
 
 #include "install_text.h"
 #include "platform/device_setup.h"
+#include "platform/unique_handle.h"
 
 // The module this library was loaded as (set by DllMain).
 extern HINSTANCE g_hModule;
@@ -85,7 +86,7 @@ class CUsbInstall {
  private:
   void FullInfPath(char (&path)[tambrel::kInfPathSize]) const;
 
-  HMODULE m_hNewDev;
+  platform::unique_hmodule m_hNewDev;
   char m_szInfName[kFieldSize];
   char m_szHardwareId[kFieldSize];
   char m_szInfDir[kFieldSize];

@@ -16,7 +16,7 @@
 
 #include "capture_stdout.h"
 #include "driver_control_dialog.h"
-#include "elevated_switch.h"
+#include "elevated_entry.h"
 #include "registry_snapshot.h"
 #include "resource.h"
 #include "sim_machine.h"
@@ -31,7 +31,7 @@ void Describe(bool elevated, bool inStep) {
   m.wow64 = true;
   m.elevated = elevated;
   m.virtualized = !elevated;
-  m.elevatedRun = AnswerElevatedSwitch;
+  m.elevatedRun = elevation::AnswerElevatedRun;
   for (const char* function : {"MI_00", "MI_03", "MI_08"}) {
     const std::string id = std::string("USB\\VID_7E51&PID_0002&") + function;
     sim::AddDevice(id + "\\7&1A2B3C&0&00" + (function + 3), sim::kUsbClass, {id}).statusReadable = true;

@@ -5,14 +5,12 @@
 #include <cstring>
 
 #include "helper_file.h"
-#include "helper_wait.h"
+#include "write_all.h"
 #include "platform/unique_handle.h"
 
 namespace platform {
 
 namespace {
-
-constexpr DWORD kPollMilliseconds = 50;
 
 // The pipe ends the helper gets as standard input and output; only those are
 // handed to it where the platform can restrict inheritance.
@@ -62,98 +60,16 @@ bool StartHelper(const char* path, HANDLE input, HANDLE output, PROCESS_INFORMAT
                           &startup.StartupInfo, process) != FALSE;
 }
 
-// Takes what the pipe holds now, without waiting for more.
-void Drain(HANDLE pipe, OVERLAPPED* overlapped, DeviceHelperRun* run, std::size_t* capacity) {
-  for (;;) {
-    DWORD available = 0;
-    if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
-    char chunk[4096];
-    DWORD read = 0;
-    // What is available is there: an overlapped read of it completes at once.
-    if (!::ReadFile(pipe, chunk, available < sizeof chunk ? available : sizeof chunk, &read, overlapped) &&
-        (overlapped == nullptr || ::GetLastError() != ERROR_IO_PENDING ||
-         !::GetOverlappedResult(pipe, overlapped, &read, TRUE))) {
-      return;
-    }
-    if (read == 0) return;
-    const std::size_t room = kMaxDeviceHelperOutput - run->outputSize;
-    std::size_t kept = read <= room ? read : room;
-    if (kept != 0 && run->outputSize + kept > *capacity) {
-      std::size_t grown = *capacity == 0 ? 4096 : *capacity;
-      while (grown < run->outputSize + kept) grown *= 2;
-      void* bigger = std::realloc(run->output, grown);
-      if (bigger != nullptr) {
-        run->output = static_cast<char*>(bigger);
-        *capacity = grown;
-      } else {
-        kept = 0;  // what does not fit is lost, and the answer with it
-      }
-    }
-    if (kept < read) run->outputTruncated = true;
-    if (kept == 0) continue;
-    std::memcpy(run->output + run->outputSize, chunk, kept);
-    run->outputSize += kept;
-  }
-}
-
-// Dispatches this thread's messages; a quit message is kept for the caller's
-// own loop and handed back once the helper has ended.
-void Pump(bool* quit, WPARAM* quitCode) {
-  MSG message;
-  while (!*quit && ::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      *quit = true;
-      *quitCode = message.wParam;
-      return;
-    }
-    ::TranslateMessage(&message);
-    ::DispatchMessageA(&message);
-  }
-}
-
 }  // namespace
-
-bool AwaitHelper(HANDLE process, const AnswerChannel& answer, DeviceHelperRun* run, DWORD limit) {
-  std::size_t capacity = 0;
-  bool quit = false;
-  bool ended = true;
-  WPARAM quitCode = 0;
-  const DWORD processId = ::GetProcessId(process);
-  const ULONGLONG started = ::GetTickCount64();
-  auto drain = [&] {
-    if (answer.ready == nullptr || answer.ready(answer.context, processId)) {
-      Drain(answer.pipe, answer.overlapped, run, &capacity);
-    }
-  };
-  for (;;) {
-    drain();
-    const DWORD woke = quit ? ::WaitForSingleObject(process, kPollMilliseconds)
-                            : ::MsgWaitForMultipleObjectsEx(1, &process, kPollMilliseconds, QS_ALLINPUT,
-                                                            MWMO_INPUTAVAILABLE);
-    if (woke == WAIT_OBJECT_0) break;
-    if (woke == WAIT_FAILED) {
-      ended = ::WaitForSingleObject(process, limit) == WAIT_OBJECT_0;
-      break;
-    }
-    if (limit != INFINITE && ::GetTickCount64() - started >= limit) {
-      ended = false;
-      break;
-    }
-    if (!quit && woke == WAIT_OBJECT_0 + 1) Pump(&quit, &quitCode);
-  }
-  drain();
-  if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
-  return ended;
-}
 
 BOOL IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) { return ::IsWow64Process(hProcess, Wow64Process); }
 
-BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, DeviceHelperRun* run) {
+BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, ProcessRun* run) {
   if (run == nullptr || (request == nullptr && requestSize != 0)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  *run = DeviceHelperRun{};
+  *run = ProcessRun{};
   HelperFile helper;
   if (!helper.Place()) return FALSE;
 
@@ -178,9 +94,9 @@ BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, 
   // it answers then tells.
   WriteAll(inputWrite.get(), request, requestSize);
   inputWrite.reset();
-  AnswerChannel answer;
-  answer.pipe = outputRead.get();
-  if (!AwaitHelper(processHandle.get(), answer, run, limit)) {
+  OutputChannel output;
+  output.pipe = outputRead.get();
+  if (!AwaitProcess(processHandle.get(), output, run, limit)) {
     // A class installer that never returns must not hold the caller for
     // ever; the helper's file and folder go once it has ended.
     run->timedOut = true;
@@ -189,12 +105,6 @@ BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, 
   }
   if (!::GetExitCodeProcess(processHandle.get(), &run->exitCode)) run->exitCode = ERROR_PROCESS_ABORTED;
   return TRUE;
-}
-
-void FreeDeviceHelperRun(DeviceHelperRun* run) {
-  if (run == nullptr) return;
-  std::free(run->output);
-  *run = DeviceHelperRun{};
 }
 
 }  // namespace platform

@@ -6,19 +6,29 @@
 #include <cstring>
 #include <vector>
 
+#include "elevation_protocol.h"
 #include "helper_protocol.h"
+
+namespace {
+
+// A request that is read is written back byte for byte.
+template <typename Request, typename Parse, typename Write>
+void RoundTrip(const std::vector<char>& input, Parse parse, Write write) {
+  Request request;
+  if (!parse(input.data(), input.size(), request)) return;
+  wire::Text again;
+  write(again, request);
+  if (again.size() != input.size() || std::memcmp(again.data(), input.data(), input.size()) != 0) __builtin_trap();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Exact-size copy: any read past the end is caught.
   const std::vector<char> input(data, data + size);
-  helper::Request request;
-  if (helper::ParseRequest(input.data(), input.size(), request)) {
-    helper::Text again;
-    helper::WriteRequest(again, request);
-    if (again.size() != size || std::memcmp(again.data(), input.data(), size) != 0) {
-      __builtin_trap();
-    }
-  }
+  helper::KindOfRequest(input.data(), input.size());
+  RoundTrip<helper::StateChangeRequest>(input, helper::ParseStateChangeRequest, helper::WriteStateChangeRequest);
+  RoundTrip<helper::InstallRequest>(input, helper::ParseInstallRequest, helper::WriteInstallRequest);
 
   bool installed = false;
   uint32_t error = 0;
@@ -28,14 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const char* const enable[] = {"Enabled", "Reboot", "Fail"};
   const char* const disable[] = {"Disabled", "Reboot", "Fail"};
-  const helper::ExpectedLine expected[] = {{"USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", enable}, {"A", disable}};
+  const ExpectedLine expected[] = {{"USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", enable}, {"A", disable}};
   size_t chosen[2] = {};
   if (helper::ParseStateChangeAnswer(input.data(), input.size(), expected, 2, chosen) &&
       (chosen[0] > 2 || chosen[1] > 2)) {
     __builtin_trap();
   }
   bool stored = false;
-  if (helper::ParseSwitchAnswer(input.data(), input.size(), expected, 2, chosen, &stored) &&
+  if (elevation::ParseAnswer(input.data(), input.size(), expected, 2, chosen, &stored) &&
       (chosen[0] > 2 || chosen[1] > 2)) {
     __builtin_trap();
   }

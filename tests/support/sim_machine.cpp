@@ -2,10 +2,10 @@
 #include "sim_machine.h"
 
 #include "capture_stdout.h"
+#include "elevated_run.h"
 #include "helper_requests.h"
 #include "platform/device_helper.h"
 #include "platform/device_setup.h"
-#include "platform/elevated_switch.h"
 #include "platform/rights.h"
 #include "platform/session.h"
 #include "platform/system_library.h"
@@ -583,7 +583,7 @@ BOOL IsWow64Process(HANDLE, PBOOL Wow64Process) {
 namespace {
 
 // What a run wrote, as the platform hands it back.
-void SetOutput(DeviceHelperRun* run, const std::string& output) {
+void SetOutput(ProcessRun* run, const std::string& output) {
   run->output = static_cast<char*>(std::malloc(output.size() + 1));
   std::memcpy(run->output, output.data(), output.size());
   run->outputSize = output.size();
@@ -591,10 +591,10 @@ void SetOutput(DeviceHelperRun* run, const std::string& output) {
 
 // The helper runs on this machine, as the 64-bit process it would be, with
 // its caller's rights.
-BOOL RunHelperOnMachine(const char* request, size_t requestSize, DWORD limit, DeviceHelperRun* run) {
+BOOL RunHelperOnMachine(const char* request, size_t requestSize, DWORD limit, ProcessRun* run) {
   Log("RunDeviceHelper", "", limit);
   g_machine.helperRequests.emplace_back(request, requestSize);
-  *run = DeviceHelperRun{};
+  *run = ProcessRun{};
   if (g_machine.duringHelperRun != nullptr) g_machine.duringHelperRun();
   if (g_machine.helperRun == sim::HelperRun::CannotWrite || g_machine.helperRun == sim::HelperRun::CannotStart) {
     SetLastError(g_machine.helperRun == sim::HelperRun::CannotWrite ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
@@ -642,35 +642,8 @@ constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_
 
 }  // namespace
 
-BOOL RunDeviceHelper(const char* request, size_t requestSize, DWORD limit, DeviceHelperRun* run) {
+BOOL RunDeviceHelper(const char* request, size_t requestSize, DWORD limit, ProcessRun* run) {
   return RunHelperOnMachine(request, requestSize, limit, run);
-}
-
-// The panel's own run with consent: as the same program, with an
-// administrator's rights; what it writes to its answer pipe is the answer.
-BOOL RunElevatedSwitch(int32_t mode, DeviceHelperRun* run) {
-  Log("RunElevatedSwitch", "", static_cast<DWORD>(mode));
-  *run = DeviceHelperRun{};
-  if (g_machine.elevatedRun == nullptr || g_machine.helperRun == sim::HelperRun::CannotStart) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  if (g_machine.consent == sim::Consent::Declined) {
-    SetLastError(ERROR_CANCELLED);
-    return FALSE;
-  }
-  ++g_machine.elevatedRuns;
-  g_machine.elevatedModes.push_back(mode);
-  std::string output;
-  {
-    sim::StdoutCapture capture;
-    sim::g_inElevatedRun = true;
-    g_machine.elevatedRun(mode);
-    sim::g_inElevatedRun = false;
-    output = capture.Finish();
-  }
-  SetOutput(run, output);
-  return TRUE;
 }
 
 BOOL GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS TokenInformationClass, LPVOID TokenInformation,
@@ -735,11 +708,6 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwTy
   return ::RegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData);
 }
 
-void FreeDeviceHelperRun(DeviceHelperRun* run) {
-  std::free(run->output);
-  *run = DeviceHelperRun{};
-}
-
 BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason) {
   Log("ExitWindowsEx", "", uFlags, dwReason);
   g_machine.exitRequests.emplace_back(uFlags, dwReason);
@@ -747,3 +715,34 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason) {
 }
 
 }  // namespace platform
+
+namespace elevation {
+
+// The panel's own run with consent: as the same program, with an
+// administrator's rights; what it writes to its answer pipe is the answer.
+BOOL RunElevated(int32_t mode, platform::ProcessRun* run) {
+  sim::Log("RunElevated", "", static_cast<DWORD>(mode));
+  *run = platform::ProcessRun{};
+  if (sim::g_machine.elevatedRun == nullptr || sim::g_machine.helperRun == sim::HelperRun::CannotStart) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  if (sim::g_machine.consent == sim::Consent::Declined) {
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  }
+  ++sim::g_machine.elevatedRuns;
+  sim::g_machine.elevatedModes.push_back(mode);
+  std::string output;
+  {
+    sim::StdoutCapture capture;
+    sim::g_inElevatedRun = true;
+    sim::g_machine.elevatedRun(mode);
+    sim::g_inElevatedRun = false;
+    output = capture.Finish();
+  }
+  platform::SetOutput(run, output);
+  return TRUE;
+}
+
+}  // namespace elevation

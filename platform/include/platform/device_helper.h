@@ -9,6 +9,8 @@
 
 #include <cstddef>
 
+#include "platform/process_run.h"
+
 namespace platform {
 
 BOOL IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
@@ -20,24 +22,12 @@ inline bool RunsUnderWow64() {
   return platform::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
-// More than this on its standard output is not an answer of the helper's.
-constexpr std::size_t kMaxDeviceHelperOutput = 1 << 20;
-
 // How long a helper may take. The control panel's device step ends well
-// before the panel gives up on its elevated run (kElevatedRunWait), so that
-// run always answers; an installation may take as long as a driver update
-// with its class installers does.
+// before the panel gives up on its elevated run, so that run always answers;
+// an installation may take as long as a driver update with its class
+// installers does.
 constexpr DWORD kDeviceStepHelperWait = 90 * 1000;
 constexpr DWORD kInstallHelperWait = 10 * 60 * 1000;
-
-// What one run of the helper gave.
-struct DeviceHelperRun {
-  DWORD exitCode = 0;
-  char* output = nullptr;  // what it wrote to its standard output (C heap)
-  std::size_t outputSize = 0;
-  bool outputTruncated = false;  // it wrote more than kMaxDeviceHelperOutput
-  bool timedOut = false;         // it outlived its limit and was ended
-};
 
 // Writes the helper that this binary carries into a new folder that only
 // this caller's kind of token can change (an elevated caller's lies under the
@@ -48,8 +38,7 @@ struct DeviceHelperRun {
 // more rights than its caller. A helper still running after `limit`
 // milliseconds is ended (timedOut). TRUE once it has ended, whatever its exit
 // code; FALSE, with the thread's last error, when it could not be written or
-// started. Release the output with FreeDeviceHelperRun.
-BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, DeviceHelperRun* run);
-void FreeDeviceHelperRun(DeviceHelperRun* run);
+// started. Release the output with FreeProcessRun.
+BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, ProcessRun* run);
 
 }  // namespace platform

@@ -1,11 +1,14 @@
-// One small owner for every handle kind: handle type, close function, empty
-// value. reset() keeps the thread's last error as it was, so a cleanup never
-// hides the error of the call that failed; put() frees what it held first.
+// One small owner for every handle kind, in the manner of WIL's unique_any:
+// handle type, close function, and the empty value (null, or
+// INVALID_HANDLE_VALUE for files, pipes and device sets) as parameters.
+// reset() keeps the thread's last error as it was, so a cleanup never hides
+// the error of the call that failed; put() frees what it held first.
 #pragma once
 
 #include <windows.h>
 #include <setupapi.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 
@@ -14,7 +17,22 @@
 
 namespace platform {
 
-template <typename T, auto Close, T Empty = T{}>
+// Keeps the thread's last error across a cleanup, as WIL's last_error_context:
+// what the caller reports is the error of the step that failed.
+class last_error_guard {
+ public:
+  last_error_guard() noexcept : error_(::GetLastError()) {}
+  ~last_error_guard() { ::SetLastError(error_); }
+  last_error_guard(const last_error_guard&) = delete;
+  last_error_guard& operator=(const last_error_guard&) = delete;
+
+ private:
+  DWORD error_;
+};
+
+// `Empty` is the empty value as an integer: INVALID_HANDLE_VALUE (-1) is a
+// cast, which a template argument cannot be.
+template <typename T, auto Close, std::intptr_t Empty = 0>
 class unique_handle {
  public:
   unique_handle() noexcept = default;
@@ -29,20 +47,20 @@ class unique_handle {
     return *this;
   }
 
+  static T empty() noexcept { return (T)Empty; }  // NOLINT: a pointer or an integer handle alike
   T get() const noexcept { return value_; }
-  explicit operator bool() const noexcept { return value_ != Empty; }
+  explicit operator bool() const noexcept { return value_ != empty(); }
 
   T release() noexcept {
     T value = value_;
-    value_ = Empty;
+    value_ = empty();
     return value;
   }
 
-  void reset(T value = Empty) noexcept {
-    if (value_ != Empty) {
-      DWORD error = ::GetLastError();
+  void reset(T value = empty()) noexcept {
+    if (value_ != empty()) {
+      last_error_guard keep;
       Close(value_);
-      ::SetLastError(error);
     }
     value_ = value;
   }
@@ -54,7 +72,7 @@ class unique_handle {
   }
 
  private:
-  T value_ = Empty;
+  T value_ = empty();
 };
 
 namespace detail {
@@ -62,13 +80,17 @@ inline void CloseRegKey(HKEY key) { ::RegCloseKey(key); }
 inline void CloseKernelHandle(HANDLE handle) { ::CloseHandle(handle); }
 inline void UnhookHook(HHOOK hook) { ::UnhookWindowsHookEx(hook); }
 inline void FreeLocal(HLOCAL memory) { ::LocalFree(memory); }
-// Goes through the boundary, like the acquisition did.
+// Go through the boundary, like the acquisitions did.
 inline void DestroyDeviceSet(HDEVINFO set) { platform::SetupDiDestroyDeviceInfoList(set); }
 inline void ReleaseLibrary(HMODULE module) { platform::FreeLibrary(module); }
 }  // namespace detail
 
 using unique_hkey = unique_handle<HKEY, detail::CloseRegKey>;
+// Processes, threads, events, tokens: empty is null.
 using unique_kernel_handle = unique_handle<HANDLE, detail::CloseKernelHandle>;
+// Files, folders, pipes (CreateFile, CreateNamedPipe): empty is INVALID_HANDLE_VALUE.
+using unique_hfile = unique_handle<HANDLE, detail::CloseKernelHandle, -1>;
+using unique_hdevinfo = unique_handle<HDEVINFO, detail::DestroyDeviceSet, -1>;
 using unique_hhook = unique_handle<HHOOK, detail::UnhookHook>;
 using unique_hlocal = unique_handle<HLOCAL, detail::FreeLocal>;
 using unique_hmodule = unique_handle<HMODULE, detail::ReleaseLibrary>;
@@ -79,30 +101,5 @@ struct FreeDeleter {
 };
 template <typename T>
 using unique_malloc = std::unique_ptr<T, FreeDeleter>;
-
-// A device information set: empty is INVALID_HANDLE_VALUE. Not a template
-// argument constant (it is a cast), so it gets its own small class.
-class unique_hdevinfo {
- public:
-  unique_hdevinfo() noexcept = default;
-  explicit unique_hdevinfo(HDEVINFO value) noexcept : value_(value) {}
-  ~unique_hdevinfo() { reset(); }
-  unique_hdevinfo(const unique_hdevinfo&) = delete;
-  unique_hdevinfo& operator=(const unique_hdevinfo&) = delete;
-
-  HDEVINFO get() const noexcept { return value_; }
-  explicit operator bool() const noexcept { return value_ != INVALID_HANDLE_VALUE; }
-  void reset(HDEVINFO value = INVALID_HANDLE_VALUE) noexcept {
-    if (value_ != INVALID_HANDLE_VALUE) {
-      DWORD error = ::GetLastError();
-      detail::DestroyDeviceSet(value_);
-      ::SetLastError(error);
-    }
-    value_ = value;
-  }
-
- private:
-  HDEVINFO value_ = INVALID_HANDLE_VALUE;
-};
 
 }  // namespace platform

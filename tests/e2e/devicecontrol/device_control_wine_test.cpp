@@ -6,6 +6,7 @@
 
 #include "capture_stdout.h"
 #include "device_control.h"
+#include "device_status.h"
 #include "wine_devices.h"
 
 namespace {
@@ -36,7 +37,7 @@ class WineDevices : public ::testing::Test {
 TEST_F(WineDevices, InterfacePatternsSelectExactlyTheirFunctions) {
   int seen = 0;
   sim::StdoutCapture capture;
-  EXPECT_EQ(CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, kWdmPatterns, Print, &seen), Success);
+  EXPECT_EQ(CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, kWdmPatterns, Print, &seen), CDeviceControl::Success);
   EXPECT_EQ(capture.Finish(), Line("USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", "Seen") +
                                   Line("USB\\VID_7E51&PID_0002&MI_03\\7&1A2B3C&0&0003", "Seen"));
   EXPECT_EQ(seen, 2);
@@ -48,11 +49,11 @@ TEST_F(WineDevices, HardwareAndCompatibleIdsAreReadFromTheDeviceDatabase) {
   int seen = 0;
   sim::StdoutCapture capture;
   CDeviceControl control;
-  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, byHardwareId, Print, &seen), Success);
+  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, byHardwareId, Print, &seen), CDeviceControl::Success);
   EXPECT_EQ(capture.Finish(), Line("USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008", "Seen"));
   seen = 0;
   sim::StdoutCapture again;
-  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, byCompatibleId, Print, &seen), Success);
+  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, byCompatibleId, Print, &seen), CDeviceControl::Success);
   again.Finish();
   EXPECT_EQ(seen, 3);
 }
@@ -64,18 +65,18 @@ TEST_F(WineDevices, ClassSelectorResolvesThroughTheClassNameLookup) {
   CDeviceControl control;
   int seen = 0;
   sim::StdoutCapture capture;
-  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, ports, Print, &seen), Success);
+  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, ports, Print, &seen), CDeviceControl::Success);
   std::string all = capture.Finish();
   EXPECT_NE(all.find(Line("ROOT\\NORZATEST\\0000", "Seen")), std::string::npos) << all;
   EXPECT_EQ(all.find("USB\\VID_7E51"), std::string::npos) << all;
 
   seen = 0;
   sim::StdoutCapture one;
-  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, portsWithPattern, Print, &seen), Success);
+  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, portsWithPattern, Print, &seen), CDeviceControl::Success);
   EXPECT_EQ(one.Finish(), Line("ROOT\\NORZATEST\\0000", "Seen"));
 
   seen = 0;
-  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, unknown, Print, &seen), Success);
+  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, unknown, Print, &seen), CDeviceControl::Success);
   EXPECT_EQ(seen, 0);
 }
 
@@ -83,7 +84,7 @@ TEST_F(WineDevices, LiteralInstanceIdsOpenTheirDevices) {
   const char* literal[] = {"@USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008", "@'ROOT\\NORZATEST\\0000"};
   int seen = 0;
   sim::StdoutCapture capture;
-  EXPECT_EQ(CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, literal, Print, &seen), Success);
+  EXPECT_EQ(CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, literal, Print, &seen), CDeviceControl::Success);
   EXPECT_EQ(capture.Finish(), Line("USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008", "Seen") +
                                   Line("ROOT\\NORZATEST\\0000", "Seen"));
 }
@@ -93,7 +94,7 @@ TEST_F(WineDevices, LiteralInstanceIdsOpenTheirDevices) {
 // learns to switch devices, this test notices the new answer.
 TEST_F(WineDevices, DisablingTheWdmFunctionsReportsWhatWineAnswers) {
   sim::StdoutCapture capture;
-  EXPECT_EQ(CDeviceControl().DisableDevices(2, kWdmPatterns), Success);
+  EXPECT_EQ(CDeviceControl().DisableDevices(2, kWdmPatterns), CDeviceControl::Success);
   EXPECT_EQ(capture.Finish(), Line("USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", "Fail") +
                                   Line("USB\\VID_7E51&PID_0002&MI_03\\7&1A2B3C&0&0003", "Fail"));
 }

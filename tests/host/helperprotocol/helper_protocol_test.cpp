@@ -1,62 +1,78 @@
-// The line protocol between the 32-bit programs and the 64-bit device helper.
+// The line protocol between the 32-bit programs and the 64-bit device helper,
+// and the status lines of an answer (which the elevated run's carries too).
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "elevation_protocol.h"
 #include "helper_protocol.h"
 
 namespace {
 
-using helper::Request;
+using helper::InstallRequest;
+using helper::StateChangeRequest;
 
 std::string StateRequest(uint32_t change, std::vector<const char*> ids) {
-  helper::Text text;
-  helper::WriteStateChangeRequest(text, change, ids.data(), ids.size());
+  StateChangeRequest request;
+  EXPECT_TRUE(request.BeginBatch(change));
+  for (const char* id : ids) EXPECT_TRUE(request.AddDevice(id));
+  wire::Text text;
+  helper::WriteStateChangeRequest(text, request);
   return std::string(text.data(), text.size());
 }
 
-std::string InstallRequest(int32_t button, const char* dir, const char* name, const char* id) {
-  helper::Text text;
-  helper::WriteInstallRequest(text, button, dir, name, id);
+std::string WriteInstall(int32_t button, const char* dir, const char* name, const char* id) {
+  InstallRequest request;
+  request.buttonId = button;
+  std::strcpy(request.infDir, dir);
+  std::strcpy(request.infName, name);
+  std::strcpy(request.hardwareId, id);
+  wire::Text text;
+  helper::WriteInstallRequest(text, request);
   return std::string(text.data(), text.size());
 }
 
-bool Parse(const std::string& text, Request& request) { return helper::ParseRequest(text.data(), text.size(), request); }
+bool Parse(const std::string& text, StateChangeRequest& request) {
+  return helper::KindOfRequest(text.data(), text.size()) == helper::RequestKind::StateChange &&
+         helper::ParseStateChangeRequest(text.data(), text.size(), request);
+}
+bool Parse(const std::string& text, InstallRequest& request) {
+  return helper::KindOfRequest(text.data(), text.size()) == helper::RequestKind::Install &&
+         helper::ParseInstallRequest(text.data(), text.size(), request);
+}
 
 // Texts travel whatever bytes they hold (the simulated machine's tests carry
 // ordinary ones back and forth).
 TEST(HelperProtocolTest, TextsWithAnyBytesArriveAsTheyWereWritten) {
   const std::string longest(199, '\xE9');
   const std::string awkward = "a\nb c\r\x01\xff";  // bytes that would end or split a line
-  Request state;
+  StateChangeRequest state;
   ASSERT_TRUE(Parse(StateRequest(2, {awkward.c_str(), longest.c_str()}), state));
-  ASSERT_EQ(2u, state.idCount);
-  EXPECT_EQ(awkward + "|" + longest, std::string(state.ids[0]) + "|" + state.ids[1]);
+  ASSERT_EQ(2u, state.deviceCount());
+  EXPECT_EQ(awkward + "|" + longest, std::string(state.id(0)) + "|" + state.id(1));
   // A whole step: both batches in one request.
-  helper::Text step;
-  helper::BeginStateChangeRequest(step);
-  const char* const enable[] = {"E"};
-  const char* const disable[] = {awkward.c_str(), "D"};
-  helper::AppendStateChangeBatch(step, 1, enable, 1);
-  helper::AppendStateChangeBatch(step, 2, disable, 2);
-  helper::EndRequest(step);
-  Request both;
-  ASSERT_TRUE(helper::ParseRequest(step.data(), step.size(), both));
-  ASSERT_EQ(2u, both.batchCount);
-  EXPECT_EQ(2u, both.batches[1].stateChange);
-  EXPECT_EQ(awkward, both.ids[both.batches[1].first]);
-  EXPECT_EQ(2u, both.batches[1].count);
-  Request install;
-  ASSERT_TRUE(Parse(InstallRequest(-2147483647 - 1, "", awkward.c_str(), longest.c_str()), install));
+  StateChangeRequest step;
+  ASSERT_TRUE(step.BeginBatch(1) && step.AddDevice("E") && step.BeginBatch(2) && step.AddDevice(awkward.c_str()) &&
+              step.AddDevice("D"));
+  wire::Text text;
+  helper::WriteStateChangeRequest(text, step);
+  StateChangeRequest both;
+  ASSERT_TRUE(Parse(std::string(text.data(), text.size()), both));
+  ASSERT_EQ(2u, both.batchCount());
+  EXPECT_EQ(2u, both.batch(1).stateChange);
+  EXPECT_EQ(awkward, both.id(both.batch(1).first));
+  EXPECT_EQ(2u, both.batch(1).count);
+  InstallRequest install;
+  ASSERT_TRUE(Parse(WriteInstall(-2147483647 - 1, "", awkward.c_str(), longest.c_str()), install));
   EXPECT_EQ(-2147483647 - 1, install.buttonId);
   EXPECT_EQ("|" + awkward + "|" + longest, std::string(install.infDir) + "|" + install.infName + "|" + install.hardwareId);
 }
 
 TEST(HelperProtocolTest, RefusesAnythingButExactlyOneRequest) {
   const std::string good = StateRequest(1, {"A"});
-  const std::string goodInstall = InstallRequest(1, "C:\\d", "n.inf", "X");
+  const std::string goodInstall = WriteInstall(1, "C:\\d", "n.inf", "X");
   const std::string cases[] = {
       "",
       good.substr(0, good.size() - 1),  // the last line unended
@@ -81,14 +97,15 @@ TEST(HelperProtocolTest, RefusesAnythingButExactlyOneRequest) {
   };
   for (const auto& text : cases) {
     SCOPED_TRACE(text);
-    Request request;
-    EXPECT_FALSE(Parse(text, request));
+    StateChangeRequest state;
+    InstallRequest install;
+    EXPECT_FALSE(Parse(text, state) || Parse(text, install));
   }
 }
 
 TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsLine) {
   const char* const words[] = {"Disabled", "Reboot", "Fail"};
-  const helper::ExpectedLine expected[] = {{"USB\\A\\1", words}, {"USB\\B\\2", words}};
+  const ExpectedLine expected[] = {{"USB\\A\\1", words}, {"USB\\B\\2", words}};
   const std::string a = "USB\\A\\1" + std::string(53, ' ');
   const std::string b = "USB\\B\\2" + std::string(53, ' ');
   struct Case {
@@ -118,55 +135,15 @@ TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsLine) {
     // The elevated run's answer: the same lines, then whether it stored the mode.
     for (const bool stored : {false, true}) {
       std::string answer = c.answer;
-      helper::Text end;
-      helper::WriteSwitchAnswerEnd(end, stored);
+      wire::Text end;
+      elevation::WriteAnswerEnd(end, stored);
       if (answer.size() >= 4 && answer.compare(answer.size() - 4, 4, "END\n") == 0) {
         answer.replace(answer.size() - 4, 4, std::string(end.data(), end.size()));
       }
       bool read = !stored;
-      EXPECT_EQ(c.ok, helper::ParseSwitchAnswer(answer.data(), answer.size(), expected, 2, chosen, &read));
+      EXPECT_EQ(c.ok, elevation::ParseAnswer(answer.data(), answer.size(), expected, 2, chosen, &read));
       if (c.ok) EXPECT_EQ(stored, read);
-      EXPECT_FALSE(helper::ParseSwitchAnswer(c.answer.data(), c.answer.size(), expected, 2, chosen, &read));
-    }
-  }
-}
-
-// The elevated run acts on nothing but the exact form the panel writes.
-TEST(HelperProtocolTest, TheElevatedRunsCommandLineIsExactlyTheModeAndAnAnswerPipe) {
-  const std::string pipe = "\\\\.\\pipe\\norza-0123456789abcdef";
-  helper::Text written;
-  helper::WriteSwitchParameters(written, 1, pipe.c_str());
-  EXPECT_EQ("--switch-elevated 1 " + pipe, std::string(written.data(), written.size()));
-  struct Case {
-    std::vector<const char*> argv;
-    int32_t mode;  // -1: refused
-  };
-  const std::string longer = pipe + "0", upper = "\\\\.\\pipe\\norza-0123456789ABCDEF";
-  const std::string climbing = "\\\\.\\pipe\\norza-\\..\\..\\C:\\x.txt";
-  const std::string other = "\\\\.\\pipe\\other-0123456789abcdef";
-  const Case cases[] = {
-      {{"k.exe", "--switch-elevated", "0", pipe.c_str()}, 0},
-      {{"k.exe", "--switch-elevated", "1", pipe.c_str()}, 1},
-      {{"k.exe", "--switch-elevated", "2", pipe.c_str()}, -1},
-      {{"k.exe", "--switch-elevated", "01", pipe.c_str()}, -1},
-      {{"k.exe", "--switch-elevated", "1", pipe.c_str(), "x"}, -1},
-      {{"k.exe", "--switch-elevated", "1"}, -1},
-      {{"k.exe", "--Switch-Elevated", "1", pipe.c_str()}, -1},
-      {{"k.exe", "--switch-elevated", "1", climbing.c_str()}, -1},
-      {{"k.exe", "--switch-elevated", "1", longer.c_str()}, -1},
-      {{"k.exe", "--switch-elevated", "1", upper.c_str()}, -1},
-      {{"k.exe", "--switch-elevated", "1", other.c_str()}, -1},
-      {{"k.exe", "--switch-elevated", "1", "C:\\x.txt"}, -1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.argv.back());
-    int32_t mode = -1;
-    const char* name = nullptr;
-    const bool ok = helper::ParseSwitchCommandLine(static_cast<int>(c.argv.size()), c.argv.data(), &mode, &name);
-    EXPECT_EQ(c.mode >= 0, ok);
-    if (ok) {
-      EXPECT_EQ(c.mode, mode);
-      EXPECT_EQ(pipe, name);
+      EXPECT_FALSE(elevation::ParseAnswer(c.answer.data(), c.answer.size(), expected, 2, chosen, &read));
     }
   }
 }
@@ -198,7 +175,7 @@ TEST(HelperProtocolTest, AnInstallationAnswerPairsSuccessWithNoError) {
       EXPECT_EQ(c.error, error);
     }
   }
-  helper::Text written;
+  wire::Text written;
   helper::WriteInstallAnswer(written, false, 0xE000020B);
   EXPECT_EQ("INSTALLED 0 3758096907\nEND\n", std::string(written.data(), written.size()));
 }

@@ -10,7 +10,9 @@
 
 #include "capture_stdout.h"
 #include "driver_control_dialog.h"
-#include "elevated_switch.h"
+#include "elevated_entry.h"
+#include "elevation_protocol.h"
+#include "mode_functions.h"
 #include "registry_snapshot.h"
 #include "resource.h"
 #include "sim_machine.h"
@@ -118,7 +120,7 @@ class DriverControlDialogTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(g_resources, nullptr) << "pass the path of kelvane.exe";
     sim::Reset();
-    sim::machine().elevatedRun = AnswerElevatedSwitch;
+    sim::machine().elevatedRun = elevation::AnswerElevatedRun;
     sim::AddDevice(kMi00, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_00"});
     sim::AddDevice(kMi03, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_03"});
     sim::AddDevice(kMi08, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_08"});
@@ -484,7 +486,7 @@ TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSa
     sim::machine().waveIn = {"Microphone"};
     sim::machine().consent = consent;
     Open();
-    EXPECT_TRUE(sim::CallsOf("RunElevatedSwitch").empty()) << "the opening is in step";
+    EXPECT_TRUE(sim::CallsOf("RunElevated").empty()) << "the opening is in step";
     Click(IDC_ASIO_MODE);
     g_prompt.answer = IDOK;
     sim::machine().valueWritesFail = c.storeFails;
@@ -492,7 +494,7 @@ TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSa
     Press(IDOK);
     EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
     EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
-    EXPECT_EQ(sim::CallsOf("RunElevatedSwitch").size(), 1u);
+    EXPECT_EQ(sim::CallsOf("RunElevated").size(), 1u);
     EXPECT_EQ(sim::machine().elevatedModes, given ? std::vector<int>{1} : std::vector<int>{});
     EXPECT_EQ(StoredMode(), given && !c.storeFails ? 1u : 0u);
     EXPECT_EQ(Switches(), given ? (Steps{"+MI_08", "-MI_00", "-MI_03"}) : Steps{});
@@ -525,20 +527,20 @@ TEST_F(DriverControlDialogTest, TheElevatedRunActsOnlyOnItsExactCommandLine) {
   StoreMode(0);
   for (const auto& argv : refused) {
     SCOPED_TRACE(argv.back());
-    EXPECT_TRUE(IsElevatedSwitchStart(static_cast<int>(argv.size()), argv.data()));
-    EXPECT_NE(ElevatedSwitchMain(static_cast<int>(argv.size()), argv.data()), 0);
+    EXPECT_TRUE(elevation::IsElevatedRunStart(static_cast<int>(argv.size()), argv.data()));
+    EXPECT_NE(elevation::ElevatedRunMain(static_cast<int>(argv.size()), argv.data()), 0);
     EXPECT_TRUE(sim::CallsOf("SetupDiCallClassInstaller").empty());
     EXPECT_EQ(StoredMode(), 0u);
   }
   const char* plain[] = {"k.exe", "--other"};
-  EXPECT_FALSE(IsElevatedSwitchStart(2, plain));
+  EXPECT_FALSE(elevation::IsElevatedRunStart(2, plain));
 
   // Given its pipe, it finds the functions, switches and stores by itself.
   HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 65536, 0,
                                    nullptr);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   const char* argv[] = {"k.exe", "--switch-elevated", "1", pipe.c_str()};
-  EXPECT_EQ(ElevatedSwitchMain(4, argv), 0);
+  EXPECT_EQ(elevation::ElevatedRunMain(4, argv), 0);
   std::string answer;
   char chunk[4096];
   DWORD read = 0;

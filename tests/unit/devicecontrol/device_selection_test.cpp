@@ -45,7 +45,7 @@ class DeviceSelection : public ::testing::Test {
     for (const auto& c : cases) {
       Describe();
       visit = Visit{};
-      EXPECT_EQ(Select(c.patterns), Success) << c.patterns[0];
+      EXPECT_EQ(Select(c.patterns), CDeviceControl::Success) << c.patterns[0];
       EXPECT_EQ(visit.ids, c.expected) << c.patterns[0];
       EXPECT_EQ(sim::machine().openSets, 0);
     }
@@ -58,13 +58,13 @@ using Ids = std::vector<std::string>;
 
 TEST_F(DeviceSelection, NoPatternsBuildsNothing) {
   CDeviceControl control;
-  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 0, nullptr, Record, &visit), NoPatterns);
+  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 0, nullptr, Record, &visit), CDeviceControl::NoPatterns);
   EXPECT_TRUE(visit.ids.empty());
   EXPECT_EQ(sim::machine().setsBuilt, 0);
 }
 
 TEST_F(DeviceSelection, ClassSelectorNamingNoClassSucceedsWithoutCallbacks) {
-  EXPECT_EQ(Select({"=NoSuchClass"}), Success);
+  EXPECT_EQ(Select({"=NoSuchClass"}), CDeviceControl::Success);
   EXPECT_TRUE(visit.ids.empty());
   EXPECT_EQ(sim::machine().setsBuilt, 0);
 }
@@ -89,7 +89,7 @@ TEST_F(DeviceSelection, SelectAllForms) {
 TEST_F(DeviceSelection, StarInALaterPositionIsAnIdentifierPattern) {
   // A device without hardware or compatible IDs is not selected by it.
   sim::AddDevice("ROOT\\LEGACY_BEEP\\0000", sim::kSystemClass, {});
-  EXPECT_EQ(Select({"@NOTHING\\*", "*"}), Success);
+  EXPECT_EQ(Select({"@NOTHING\\*", "*"}), CDeviceControl::Success);
   EXPECT_EQ(visit.ids, (Ids{kMi00, kHdAudio, kMi03, kKeyboard, kMi08}));
 }
 
@@ -120,7 +120,7 @@ TEST_F(DeviceSelection, IdentifierPatternsAndInstancePatterns) {
 TEST_F(DeviceSelection, LiteralInstanceIdsOpenExactlyThoseDevicesWithoutPresenceTest) {
   std::vector<const char*> patterns = {"@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000", "@'USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008",
                                        "@NO\\SUCH\\DEVICE"};
-  EXPECT_EQ(Select(patterns), Success);
+  EXPECT_EQ(Select(patterns), CDeviceControl::Success);
   EXPECT_EQ(visit.ids, (Ids{kUnplugged, kMi08}));
   EXPECT_TRUE(sim::CallsOf("SetupDiGetClassDevsExA").empty());
   EXPECT_EQ(sim::CallsOf("SetupDiCreateDeviceInfoListExA").size(), 1u);
@@ -131,7 +131,7 @@ TEST_F(DeviceSelection, LiteralInstanceIdsOpenExactlyThoseDevicesWithoutPresence
 TEST_F(DeviceSelection, InstancePatternOpensAnAbsentDeviceAlongsideTheWalk) {
   // A literal next to a wildcard pattern: the walk covers present devices plus
   // the one opened by its ID.
-  EXPECT_EQ(Select({kWdmPatterns[0], "@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000"}), Success);
+  EXPECT_EQ(Select({kWdmPatterns[0], "@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000"}), CDeviceControl::Success);
   EXPECT_EQ(visit.ids, (Ids{kMi00, kUnplugged}));
 }
 
@@ -144,7 +144,7 @@ TEST_F(DeviceSelection, FirstNonzeroCallbackResultEndsTheWalk) {
 }
 
 TEST_F(DeviceSelection, CallbackIndexIsThePositionInTheSet) {
-  EXPECT_EQ(Select({kAsioPatterns[0], "HID\\*"}), Success);
+  EXPECT_EQ(Select({kAsioPatterns[0], "HID\\*"}), CDeviceControl::Success);
   EXPECT_EQ(visit.indices, (std::vector<uint32_t>{3, 4}));
 }
 
@@ -152,7 +152,7 @@ TEST_F(DeviceSelection, LongHardwareIdValueIsReadWholeThroughTheRetry) {
   sim::Reset();
   std::string filler(9000, 'F');
   sim::AddDevice("ROOT\\BIG\\0000", sim::kSystemClass, {filler, "ROOT\\TARGET"});
-  EXPECT_EQ(Select({"root\\target"}), Success);
+  EXPECT_EQ(Select({"root\\target"}), CDeviceControl::Success);
   EXPECT_EQ(visit.ids, (Ids{"ROOT\\BIG\\0000"}));
   auto reads = sim::CallsOf("SetupDiGetDeviceRegistryPropertyA");
   ASSERT_GE(reads.size(), 2u);
@@ -179,44 +179,44 @@ TEST_F(DeviceSelection, PropertyValuesOfAnyShape) {
   big.hardwareIds = std::vector<uint8_t>(9000, 'A');
   big.hardwareIdType = REG_SZ;
 
-  EXPECT_EQ(Select({"abc"}), Success);
+  EXPECT_EQ(Select({"abc"}), CDeviceControl::Success);
   EXPECT_EQ(visit.ids, (Ids{"ROOT\\NOTERM\\0", "ROOT\\SZ\\0"}));
 
   visit = Visit{};
-  EXPECT_EQ(Select({"Z*Z"}), Success);
+  EXPECT_EQ(Select({"Z*Z"}), CDeviceControl::Success);
   EXPECT_EQ(visit.ids, (Ids{"ROOT\\BRIM\\0"}));
 
   // Every device with at least one ID: not the empty list, not the unreadable one.
   visit = Visit{};
-  EXPECT_EQ(Select({"@x", "*"}), Success);
+  EXPECT_EQ(Select({"@x", "*"}), CDeviceControl::Success);
   EXPECT_EQ(visit.ids, (Ids{"ROOT\\NOTERM\\0", "ROOT\\BRIM\\0", "ROOT\\SZ\\0"}));
 }
 
 TEST_F(DeviceSelection, FailuresAreReportedAndReleaseTheSet) {
   sim::machine().failListDetail = true;
-  EXPECT_EQ(Select({"*"}), Failure);
+  EXPECT_EQ(Select({"*"}), CDeviceControl::Failure);
   EXPECT_TRUE(visit.ids.empty());
   EXPECT_EQ(sim::machine().setsBuilt, 1);
 
   Describe();
   sim::machine().failBuildSet = true;
-  EXPECT_EQ(Select({"*"}), Failure);
-  EXPECT_EQ(Select({"@'A\\B\\C"}), Failure);
+  EXPECT_EQ(Select({"*"}), CDeviceControl::Failure);
+  EXPECT_EQ(Select({"@'A\\B\\C"}), CDeviceControl::Failure);
 
   // Odd arguments get a defined failure, not a crash.
   Describe();
   const char* withNull[] = {"*", nullptr};
   CDeviceControl control;
-  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, withNull, Record, &visit), Failure);
-  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, -1, withNull, Record, &visit), Failure);
+  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 2, withNull, Record, &visit), CDeviceControl::Failure);
+  EXPECT_EQ(control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, -1, withNull, Record, &visit), CDeviceControl::Failure);
   EXPECT_EQ(sim::machine().setsBuilt, 0);
 }
 
 TEST_F(DeviceSelection, UnreadableInstanceIdMatchesAsEmptyAndPrintsAsQuestionMark) {
   sim::Reset();
   sim::AddDevice("ROOT\\HIDDEN\\0", sim::kSystemClass, {"ROOT\\HIDDEN"}).instanceIdReadable = false;
-  EXPECT_EQ(Select({"@*"}), Success);  // the empty text still matches "*"
-  EXPECT_EQ(Select({"@?*"}), Success);
+  EXPECT_EQ(Select({"@*"}), CDeviceControl::Success);  // the empty text still matches "*"
+  EXPECT_EQ(Select({"@?*"}), CDeviceControl::Success);
   EXPECT_EQ(visit.ids.size(), 1u);
 
   struct PrintAll {

@@ -67,7 +67,7 @@ class DeviceStateChange : public ::testing::Test {
 };
 
 TEST_F(DeviceStateChange, EnablingAsksGlobalScopeFirstThenConfigSpecific) {
-  EXPECT_EQ(Enable({kAsioPatterns[0]}), Success);
+  EXPECT_EQ(Enable({kAsioPatterns[0]}), CDeviceControl::Success);
   const std::string id = kMi08;
   EXPECT_EQ(Requests(), (std::vector<Request>{
                             {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_GLOBAL},
@@ -85,7 +85,7 @@ TEST_F(DeviceStateChange, EnablingAsksGlobalScopeFirstThenConfigSpecific) {
 
 TEST_F(DeviceStateChange, GlobalStepRunsTheClassInstallerWhateverAttachingGave) {
   sim::machine().devices[4].propChange = sim::PropChange::FailAttach;  // MI_08
-  EXPECT_EQ(Enable({kAsioPatterns[0]}), Success);
+  EXPECT_EQ(Enable({kAsioPatterns[0]}), CDeviceControl::Success);
   const std::string id = kMi08;
   EXPECT_EQ(Requests(), (std::vector<Request>{
                             {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_GLOBAL},
@@ -96,7 +96,7 @@ TEST_F(DeviceStateChange, GlobalStepRunsTheClassInstallerWhateverAttachingGave) 
 }
 
 TEST_F(DeviceStateChange, DisablingAsksOnlyConfigSpecific) {
-  EXPECT_EQ(Disable({kAsioPatterns[0]}), Success);
+  EXPECT_EQ(Disable({kAsioPatterns[0]}), CDeviceControl::Success);
   const std::string id = kMi08;
   EXPECT_EQ(Requests(), (std::vector<Request>{
                             {"SetupDiSetClassInstallParamsA", id, DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC},
@@ -124,14 +124,14 @@ TEST_F(DeviceStateChange, OneLinePerDeviceWithTheWordOfItsOutcome) {
                                sim::PropChange::FailAttach, sim::PropChange::FailClassInstaller};
   for (int i = 0; i < 5; ++i) sim::AddDevice(ids[i], sim::kSystemClass, {"ROOT\\X"}).propChange = answers[i];
 
-  EXPECT_EQ(Enable({"ROOT\\X"}), Success);
+  EXPECT_EQ(Enable({"ROOT\\X"}), CDeviceControl::Success);
   EXPECT_EQ(output, Line(ids[0], "Enabled") + Line(ids[1], "Reboot") + Line(ids[2], "Reboot") +
                         Line(ids[3], "Fail") + Line(ids[4], "Fail"));
 
   for (auto& d : sim::machine().devices) {
     d.enabledConfig = true;
   }
-  EXPECT_EQ(Disable({"ROOT\\X"}), Success);
+  EXPECT_EQ(Disable({"ROOT\\X"}), CDeviceControl::Success);
   EXPECT_EQ(output, Line(ids[0], "Disabled") + Line(ids[1], "Reboot") + Line(ids[2], "Reboot") +
                         Line(ids[3], "Fail") + Line(ids[4], "Fail"));
   // Failed changes leave the device as it was.
@@ -148,7 +148,7 @@ TEST_F(DeviceStateChange, OutcomeCountsSelectedAndChangedDevicesAndRestarts) {
   DeviceStateChangeContext outcome{};
   const char* patterns[] = {"ROOT\\X"};
   sim::StdoutCapture capture;
-  EXPECT_EQ(CDeviceControl().DisableDevices(1, patterns, &outcome), Success);
+  EXPECT_EQ(CDeviceControl().DisableDevices(1, patterns, &outcome), CDeviceControl::Success);
   capture.Finish();
   EXPECT_EQ(outcome.devicesSelected, 3u);
   EXPECT_EQ(outcome.devicesChanged, 2u);
@@ -168,8 +168,8 @@ TEST_F(DeviceStateChange, AbsentDevicesAreUntouchedUnlessNamedLiterally) {
 }
 
 TEST_F(DeviceStateChange, NoPatternsPrintsNothing) {
-  EXPECT_EQ(Enable({}), NoPatterns);
-  EXPECT_EQ(Disable({}), NoPatterns);
+  EXPECT_EQ(Enable({}), CDeviceControl::NoPatterns);
+  EXPECT_EQ(Disable({}), CDeviceControl::NoPatterns);
   EXPECT_EQ(output, "");
   EXPECT_EQ(sim::machine().setsBuilt, 0);
 }

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "device_control.h"
+#include "device_status.h"
+#include "state_change.h"
 #include "sim_machine.h"
 
 namespace testmachine {

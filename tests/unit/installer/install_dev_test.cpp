@@ -8,6 +8,7 @@
 
 #include "capture_stdout.h"
 #include "device_control.h"
+#include "state_change.h"
 #include "platform/device_helper.h"
 #include "sim_machine.h"
 #include "tambrel.h"
@@ -349,7 +350,7 @@ TEST_F(InstallDevTest, WithoutTheRightsTheRefusalComesBackAndNothingAsksForConse
     sim::machine().wow64 = wow64;
     EXPECT_EQ(0, Install());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ::GetLastError());
-    EXPECT_TRUE(sim::CallsOf("RunElevatedSwitch").empty());
+    EXPECT_TRUE(sim::CallsOf("RunElevated").empty());
     EXPECT_EQ(sim::machine().elevatedRuns, 0);
   }
 }

@@ -1,0 +1,79 @@
+#include "state_change.h"
+
+#include "device_control.h"
+#include "device_status.h"
+
+namespace {
+
+SP_PROPCHANGE_PARAMS PropertyChange(DWORD stateChange, DWORD scope) {
+  SP_PROPCHANGE_PARAMS params{};
+  params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+  params.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
+  params.StateChange = stateChange;
+  params.Scope = scope;
+  params.HwProfile = 0;  // the current hardware profile
+  return params;
+}
+
+}  // namespace
+
+DeviceStateChangeContext MakeStateChangeContext(DWORD stateChange) {
+  return DeviceStateChangeContext{0, stateChange, 0, stateChange == DICS_ENABLE ? "Enabled" : "Disabled",
+                                  "Reboot", "Fail", 0};
+}
+
+bool AlreadyInState(PSP_DEVINFO_DATA element, DWORD stateChange) {
+  ULONG status = 0, problem = 0;
+  if (platform::CM_Get_DevNode_Status(&status, &problem, element->DevInst, 0) != CR_SUCCESS) return false;
+  if (stateChange == DICS_ENABLE) return (status & DN_STARTED) != 0 && (status & DN_HAS_PROBLEM) == 0;
+  return (status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_DISABLED;
+}
+
+int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* context) {
+  auto* change = static_cast<DeviceStateChangeContext*>(context);
+  ++change->devicesSelected;
+
+  if (AlreadyInState(element, change->stateChange)) {
+    PrintDeviceStatus(set, element, change->doneText);
+    ++change->devicesChanged;
+    return 0;
+  }
+
+  // Enabling also clears a global disable; neither step's outcome decides anything.
+  if (change->stateChange == DICS_ENABLE) {
+    SP_PROPCHANGE_PARAMS global = PropertyChange(DICS_ENABLE, DICS_FLAG_GLOBAL);
+    platform::SetupDiSetClassInstallParamsA(set, element, &global.ClassInstallHeader, sizeof(global));
+    platform::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, element);
+  }
+
+  SP_PROPCHANGE_PARAMS params = PropertyChange(change->stateChange, DICS_FLAG_CONFIGSPECIFIC);
+  if (!platform::SetupDiSetClassInstallParamsA(set, element, &params.ClassInstallHeader, sizeof(params)) ||
+      !platform::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, element)) {
+    PrintDeviceStatus(set, element, change->failText);
+    return 0;
+  }
+
+  SP_DEVINSTALL_PARAMS_A installParams{};
+  installParams.cbSize = sizeof(installParams);
+  if (platform::SetupDiGetDeviceInstallParamsA(set, element, &installParams) &&
+      (installParams.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0) {
+    PrintDeviceStatus(set, element, change->restartText);
+    change->restartRequired = 1;
+  } else {
+    PrintDeviceStatus(set, element, change->doneText);
+  }
+  ++change->devicesChanged;
+  return 0;
+}
+
+void BeginStep(StateChangeBatch* batches, std::size_t count) {
+  for (std::size_t b = 0; b < count; ++b) batches[b].outcome = MakeStateChangeContext(batches[b].stateChange);
+}
+
+void ChangeInProcess(StateChangeBatch* batches, std::size_t count) {
+  CDeviceControl control;
+  for (std::size_t b = 0; b < count; ++b) {
+    batches[b].result = control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, batches[b].count, batches[b].patterns,
+                                                      ApplyStateChange, &batches[b].outcome);
+  }
+}

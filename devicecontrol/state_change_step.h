@@ -1,0 +1,20 @@
+// Where a step of state changes runs, by this process's bitness: changing a
+// device's state needs a process of the machine's bitness, so a 32-bit
+// process on 64-bit Windows hands it to the 64-bit helper. (Without an
+// administrator's rights, the control panel's elevated run takes one of
+// these routes: that is decided above the engine.)
+#pragma once
+
+#include <cstddef>
+
+#include "handed_over.h"
+#include "state_change.h"
+
+enum class DeviceRoute { InProcess, Helper };
+DeviceRoute RouteByBitness();
+
+// Changes the batches in order, one status line per selected device in the
+// walk's order, batch after batch, on the route of RouteByBitness. On the
+// helper route one helper run carries the whole step; in the process there is
+// none (NotNeeded).
+RunOutcome ChangeDeviceStates(StateChangeBatch* batches, std::size_t count);

@@ -1,0 +1,20 @@
+#include "mode_switch.h"
+
+#include "mode_functions.h"
+#include "state_change_step.h"
+
+SwitchOutcome TallyStep(const StateChangeBatch* batches, int count) {
+  SwitchOutcome outcome;
+  for (int b = 0; b < count; ++b) {
+    outcome.selected += batches[b].outcome.devicesSelected;
+    outcome.failed += batches[b].outcome.devicesSelected - batches[b].outcome.devicesChanged;
+  }
+  return outcome;
+}
+
+SwitchOutcome ApplyDriverMode(int mode) {
+  StateChangeBatch batches[2];
+  ModeStep(mode, batches);
+  ChangeDeviceStates(batches, 2);
+  return TallyStep(batches, 2);
+}

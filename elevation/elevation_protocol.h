@@ -1,0 +1,53 @@
+// What the control panel without the rights and its own elevated run say to
+// each other. The panel starts its own file through the elevation request
+// with nothing but the mode and the pipe that takes the answer:
+//   kelvane.exe --switch-elevated <0 WDM|1 ASIO> \\.\pipe\norza-<16 hex digits>
+// The run finds the Norza's functions itself and answers through that pipe:
+//   one status line per function, in the order of an ordinary switch
+//   STORED <0|1>   (whether the mode is in the registry now)
+//   END
+// No platform headers: both sides build and read it alike, and it is tested
+// natively.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "status_answer.h"
+#include "wire_text.h"
+
+namespace elevation {
+
+extern const char kRunOption[];  // "--switch-elevated"
+// The answer pipe's name: this prefix and 16 lower-case hexadecimal digits.
+extern const char kAnswerPipePrefix[];  // "\\.\pipe\norza-"
+constexpr std::size_t kAnswerPipeNameSize = 15 + 16 + 1;  // terminator included
+
+// The answer pipe's name for 64 random bits.
+void MakeAnswerPipeName(uint64_t random, char (&name)[kAnswerPipeNameSize]);
+
+// The one message the elevated run is given: its arguments, declared once.
+struct Command {
+  int32_t mode = -1;                  // 0 WDM, 1 ASIO
+  const char* answerPipe = nullptr;   // borrowed from the command line
+};
+
+// Whether a command line (argv as the runtime splits it, argv[0] the
+// program) asks for the elevated run: its first argument is the option. Any
+// other command line starts the panel itself.
+bool IsElevatedRunStart(int argc, const char* const* argv);
+// The parameters that follow the program's path.
+void WriteCommandLine(wire::Text& out, const Command& command);
+// True only for exactly the option, "0" or "1", and a pipe name of exactly the
+// form above: an elevated program is told nothing else, and writes nowhere
+// else.
+bool ParseCommandLine(int argc, const char* const* argv, Command* command);
+
+// The answer's last two lines.
+void WriteAnswerEnd(wire::Text& out, bool stored);
+// The answer: status lines as the helper's answer carries them, then whether
+// the mode was stored. False for anything else.
+bool ParseAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
+                 std::size_t* chosen, bool* stored);
+
+}  // namespace elevation
