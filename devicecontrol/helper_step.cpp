@@ -1,7 +1,7 @@
 #include "helper_step.h"
 
 #include "helper_protocol.h"
-#include "platform/device_helper.h"
+#include "device_helper_run.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ RunOutcome RunHelper(HandedOverStep& step) {
   if (!text.ok() || !step.Expect(false)) return RunOutcome::Failed;
 
   platform::ProcessRun run;
-  if (!platform::RunDeviceHelper(text.data(), text.size(), platform::kDeviceStepHelperWait, &run)) {
+  if (!helperrun::RunDeviceHelper(text.data(), text.size(), helperrun::kDeviceStepHelperWait, &run)) {
     return RunOutcome::NotStarted;
   }
   const bool answered = run.exitCode == ERROR_SUCCESS && !run.outputTruncated && !run.timedOut &&

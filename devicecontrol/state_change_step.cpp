@@ -2,7 +2,7 @@
 
 #include "device_control.h"
 #include "helper_step.h"
-#include "platform/device_helper.h"
+#include "platform/wow64.h"
 
 namespace {
 

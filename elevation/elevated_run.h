@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "platform/device_helper.h"
+#include "device_helper_run.h"
 #include "platform/process_run.h"
 
 namespace elevation {
@@ -17,7 +17,7 @@ namespace elevation {
 // How long the panel waits for its elevated run once it has started. The
 // consent prompt itself may stay up as long as the user likes.
 constexpr DWORD kElevatedRunWait = 2 * 60 * 1000;
-static_assert(platform::kDeviceStepHelperWait + 20 * 1000 <= kElevatedRunWait,
+static_assert(helperrun::kDeviceStepHelperWait + 20 * 1000 <= kElevatedRunWait,
               "the elevated run's helper ends, and the run answers, before the panel gives up");
 
 // Starts this program's own file again through the platform's elevation

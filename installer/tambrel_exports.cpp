@@ -6,7 +6,8 @@
 
 #include "helper_protocol.h"
 #include "install_text.h"
-#include "platform/device_helper.h"
+#include "device_helper_run.h"
+#include "platform/wow64.h"
 #include "platform/unique_handle.h"
 #include "present_count.h"
 #include "tambrel.h"
@@ -40,7 +41,7 @@ bool InstallThroughHelper(int buttonId, const char* infDir, const char* infName,
     return false;
   }
   platform::ProcessRun run;
-  if (!platform::RunDeviceHelper(request.data(), request.size(), platform::kInstallHelperWait, &run)) return false;
+  if (!helperrun::RunDeviceHelper(request.data(), request.size(), helperrun::kInstallHelperWait, &run)) return false;
   bool installed = false;
   uint32_t error = ERROR_SUCCESS;
   if (run.timedOut) {

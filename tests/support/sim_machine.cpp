@@ -4,7 +4,8 @@
 #include "capture_stdout.h"
 #include "elevated_run.h"
 #include "helper_requests.h"
-#include "platform/device_helper.h"
+#include "device_helper_run.h"
+#include "platform/wow64.h"
 #include "platform/device_setup.h"
 #include "platform/rights.h"
 #include "platform/session.h"
@@ -642,9 +643,6 @@ constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_
 
 }  // namespace
 
-BOOL RunDeviceHelper(const char* request, size_t requestSize, DWORD limit, ProcessRun* run) {
-  return RunHelperOnMachine(request, requestSize, limit, run);
-}
 
 BOOL GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS TokenInformationClass, LPVOID TokenInformation,
                          DWORD TokenInformationLength, PDWORD ReturnLength) {
@@ -715,6 +713,14 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason) {
 }
 
 }  // namespace platform
+
+namespace helperrun {
+
+BOOL RunDeviceHelper(const char* request, size_t requestSize, DWORD limit, platform::ProcessRun* run) {
+  return platform::RunHelperOnMachine(request, requestSize, limit, run);
+}
+
+}  // namespace helperrun
 
 namespace elevation {
 

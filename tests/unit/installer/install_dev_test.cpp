@@ -9,7 +9,7 @@
 #include "capture_stdout.h"
 #include "device_control.h"
 #include "state_change.h"
-#include "platform/device_helper.h"
+#include "device_helper_run.h"
 #include "sim_machine.h"
 #include "tambrel.h"
 #include "usb_install.h"
@@ -333,8 +333,8 @@ TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
     EXPECT_EQ(lines, capture.Finish());
     EXPECT_EQ(2u, m.helperRequests.size()) << "one run for the installation, one for the batch";
     const auto runs = sim::CallsOf("RunDeviceHelper");  // each with its limit
-    EXPECT_EQ(platform::kInstallHelperWait, runs.at(0).a);
-    EXPECT_EQ(platform::kDeviceStepHelperWait, runs.at(1).a);
+    EXPECT_EQ(helperrun::kInstallHelperWait, runs.at(0).a);
+    EXPECT_EQ(helperrun::kDeviceStepHelperWait, runs.at(1).a);
     EXPECT_EQ(0, m.openSets);
   }
 }

@@ -5,7 +5,7 @@
 
 #include "write_all.h"
 
-namespace platform {
+namespace helperrun {
 
 namespace {
 
@@ -40,17 +40,17 @@ bool FindHelperImage(const void** bytes, DWORD* size) {
 // file is compared with the image through the last: what starts is then what
 // this binary carries. In an elevated caller's folder nobody but an
 // administrator can even open it.
-bool WriteAndHoldHelper(const char* path, const void* image, DWORD size, unique_hfile* hold) {
-  unique_hfile written(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+bool WriteAndHoldHelper(const char* path, const void* image, DWORD size, platform::unique_hfile* hold) {
+  platform::unique_hfile written(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!written || !WriteAll(written.get(), image, size) || !::FlushFileBuffers(written.get())) return false;
-  unique_hfile between(::ReOpenFile(written.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
+  platform::unique_hfile between(::ReOpenFile(written.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
   if (!between) return false;
   written.reset();
 #ifdef NORZA_HELPER_FILE_TEST_HOOK
   if (g_afterHelperWritten != nullptr) g_afterHelperWritten(path);
 #endif
-  unique_hfile file(::ReOpenFile(between.get(), GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN));
+  platform::unique_hfile file(::ReOpenFile(between.get(), GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN));
   if (!file) return false;
   between.reset();
   const char* expected = static_cast<const char*>(image);
@@ -94,7 +94,7 @@ bool HelperFile::Place() {
 }
 
 void HelperFile::RemoveFile() {
-  last_error_guard keep;  // the caller's failure, if any, stays its result
+  platform::last_error_guard keep;  // the caller's failure, if any, stays its result
   hold_.reset();
   if (!written_) return;
   written_ = false;
@@ -105,4 +105,4 @@ void HelperFile::RemoveFile() {
   }
 }
 
-}  // namespace platform
+}  // namespace helperrun

@@ -26,7 +26,7 @@ TEST(HelperFolderSecurityTest, AdmitsOnlyWhatTheCallersTokenCalls) {
     SCOPED_TRACE(testing::Message() << c.user << (c.elevated ? " elevated" : ""));
     PSID user = nullptr;
     char* sddl = nullptr;
-    platform::HelperFolderSecurity security;
+    helperrun::HelperFolderSecurity security;
     ASSERT_TRUE(::ConvertStringSidToSidA(c.user, &user));
     EXPECT_TRUE(security.Build(user, c.elevated));
     ::LocalFree(user);
@@ -73,17 +73,17 @@ TEST(HelperFileTest, HoldsOnlyTheBytesItCarries) {
       {"cut short", [](HANDLE f) { ::SetFilePointer(f, 4, nullptr, FILE_BEGIN), ::SetEndOfFile(f); }},
       {"grown", [](HANDLE f) { Write(f, FILE_END, "!"); }},
   };
-  platform::g_afterHelperWritten = ChangeHelper;
+  helperrun::g_afterHelperWritten = ChangeHelper;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const bool unchanged = &c == &cases[0];
     g_change = c.change;
     std::string folder;
     {
-      platform::HelperFile helper;
+      helperrun::HelperFile helper;
       EXPECT_EQ(unchanged, helper.Place());
       if (!unchanged) {
-        EXPECT_EQ(platform::kHelperChangedError, ::GetLastError());
+        EXPECT_EQ(helperrun::kHelperChangedError, ::GetLastError());
       }
       folder = g_written.substr(0, g_written.rfind('\\'));
       EXPECT_EQ(unchanged, Exists(g_written) && Exists(folder));
@@ -101,7 +101,7 @@ TEST(HelperFileTest, HoldsOnlyTheBytesItCarries) {
     }
     EXPECT_FALSE(Exists(g_written) || Exists(folder));
   }
-  platform::g_afterHelperWritten = nullptr;
+  helperrun::g_afterHelperWritten = nullptr;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Running the 64-bit device helper carried as a resource of this binary.
-#include "platform/device_helper.h"
+#include "device_helper_run.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "write_all.h"
 #include "platform/unique_handle.h"
 
-namespace platform {
+namespace helperrun {
 
 namespace {
 
@@ -33,7 +33,7 @@ class ChildHandles {
 
  private:
   HANDLE handles_[2];
-  unique_malloc<_PROC_THREAD_ATTRIBUTE_LIST> list_;
+  platform::unique_malloc<_PROC_THREAD_ATTRIBUTE_LIST> list_;
   bool initialized_ = false;
   bool restricted_ = false;
 };
@@ -62,19 +62,17 @@ bool StartHelper(const char* path, HANDLE input, HANDLE output, PROCESS_INFORMAT
 
 }  // namespace
 
-BOOL IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) { return ::IsWow64Process(hProcess, Wow64Process); }
-
-BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, ProcessRun* run) {
+BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, platform::ProcessRun* run) {
   if (run == nullptr || (request == nullptr && requestSize != 0)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  *run = ProcessRun{};
+  *run = platform::ProcessRun{};
   HelperFile helper;
   if (!helper.Place()) return FALSE;
 
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  unique_kernel_handle inputRead, inputWrite, outputRead, outputWrite;
+  platform::unique_kernel_handle inputRead, inputWrite, outputRead, outputWrite;
   PROCESS_INFORMATION process{};
   if (!::CreatePipe(inputRead.put(), inputWrite.put(), &inheritable, 0) ||
       !::CreatePipe(outputRead.put(), outputWrite.put(), &inheritable, 64 * 1024) ||
@@ -86,7 +84,7 @@ BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, 
     return FALSE;  // the helper's file goes with `helper`, keeping the error
   }
   helper.EndHold();
-  unique_kernel_handle processHandle(process.hProcess);
+  platform::unique_kernel_handle processHandle(process.hProcess);
   ::CloseHandle(process.hThread);
   inputRead.reset();
   outputWrite.reset();
@@ -94,9 +92,9 @@ BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, 
   // it answers then tells.
   WriteAll(inputWrite.get(), request, requestSize);
   inputWrite.reset();
-  OutputChannel output;
+  platform::OutputChannel output;
   output.pipe = outputRead.get();
-  if (!AwaitProcess(processHandle.get(), output, run, limit)) {
+  if (!platform::AwaitProcess(processHandle.get(), output, run, limit)) {
     // A class installer that never returns must not hold the caller for
     // ever; the helper's file and folder go once it has ended.
     run->timedOut = true;
@@ -107,4 +105,4 @@ BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, 
   return TRUE;
 }
 
-}  // namespace platform
+}  // namespace helperrun

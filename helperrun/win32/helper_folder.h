@@ -6,7 +6,7 @@
 
 #include "platform/unique_handle.h"
 
-namespace platform {
+namespace helperrun {
 
 // The helper's name in its folder.
 constexpr char kHelperFile[] = "norza-device-helper.exe";
@@ -57,7 +57,7 @@ class HelperFolder {
 
  private:
   char path_[MAX_PATH] = {};
-  unique_hfile hold_;  // keeps the folder from being renamed away
+  platform::unique_hfile hold_;  // keeps the folder from being renamed away
 };
 
-}  // namespace platform
+}  // namespace helperrun

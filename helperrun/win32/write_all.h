@@ -5,9 +5,9 @@
 
 #include <cstddef>
 
-namespace platform {
+namespace helperrun {
 
 // False, with the last error, when a write fails.
 bool WriteAll(HANDLE file, const void* bytes, std::size_t size);
 
-}  // namespace platform
+}  // namespace helperrun

@@ -8,17 +8,17 @@
 #include <cstring>
 #include <utility>
 
-namespace platform {
+namespace helperrun {
 
 namespace {
 
 constexpr DWORD kPollMilliseconds = 50;
 
 // The user of a token: a C-heap record, null when it cannot be read.
-unique_malloc<TOKEN_USER> TokenUserOf(HANDLE token) {
+platform::unique_malloc<TOKEN_USER> TokenUserOf(HANDLE token) {
   DWORD size = 0;
   ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  unique_malloc<TOKEN_USER> user(static_cast<TOKEN_USER*>(std::malloc(size)));
+  platform::unique_malloc<TOKEN_USER> user(static_cast<TOKEN_USER*>(std::malloc(size)));
   if (user && !::GetTokenInformation(token, TokenUser, user.get(), size, &size)) user.reset();
   return user;
 }
@@ -35,9 +35,9 @@ void AppendHex(char* out, unsigned long long value) {
 // The caller's user and whether its token is elevated decide the folder's
 // security and where it lies.
 bool BuildFolderSecurity(HelperFolderSecurity* security, bool* elevated) {
-  unique_kernel_handle token;
+  platform::unique_kernel_handle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  unique_malloc<TOKEN_USER> user = TokenUserOf(token.get());
+  platform::unique_malloc<TOKEN_USER> user = TokenUserOf(token.get());
   TOKEN_ELEVATION elevation{};
   DWORD elevationSize = 0;
   if (!user || !::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &elevationSize)) {
@@ -128,7 +128,7 @@ bool FolderIsAsCreated(HANDLE folder, const HelperFolderSecurity& security) {
                         nullptr, &dacl, nullptr, &read) != ERROR_SUCCESS) {
     return false;
   }
-  unique_hlocal held(read);
+  platform::unique_hlocal held(read);
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   if (!::GetSecurityDescriptorControl(read, &control, &revision)) return false;
@@ -207,7 +207,7 @@ bool HelperFolder::Create() {
     std::strcat(folder, "norza-");
     AppendHex(folder, random);
     bool created = false;
-    unique_hfile made(CreateFolder(folder, security.descriptor(), &created));
+    platform::unique_hfile made(CreateFolder(folder, security.descriptor(), &created));
     if (!made) {
       if (::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS) continue;
       return false;
@@ -227,7 +227,7 @@ bool HelperFolder::Create() {
 }
 
 void HelperFolder::Remove() {
-  last_error_guard keep;  // the caller's failure, if any, stays its result
+  platform::last_error_guard keep;  // the caller's failure, if any, stays its result
   hold_.reset();
   if (path_[0] == '\0') return;
   // The helper's file may take a moment to go after its process has ended.
@@ -238,4 +238,4 @@ void HelperFolder::Remove() {
   path_[0] = '\0';
 }
 
-}  // namespace platform
+}  // namespace helperrun

@@ -1,6 +1,6 @@
 #include "write_all.h"
 
-namespace platform {
+namespace helperrun {
 
 bool WriteAll(HANDLE file, const void* bytes, std::size_t size) {
   const char* p = static_cast<const char*>(bytes);
@@ -14,4 +14,4 @@ bool WriteAll(HANDLE file, const void* bytes, std::size_t size) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace helperrun

@@ -8,7 +8,7 @@
 #include "helper_folder.h"
 #include "platform/unique_handle.h"
 
-namespace platform {
+namespace helperrun {
 
 // ERROR_INVALID_IMAGE_HASH, which MinGW's headers lack: the helper's file
 // differs from the image this binary carries, so it is not started.
@@ -45,7 +45,7 @@ class HelperFile {
   HelperFolder folder_;  // destroyed after the file is gone
   char path_[MAX_PATH] = {};
   bool written_ = false;
-  unique_hfile hold_;
+  platform::unique_hfile hold_;
 };
 
-}  // namespace platform
+}  // namespace helperrun

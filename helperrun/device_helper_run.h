@@ -1,8 +1,8 @@
-// The 64-bit device helper, as the 32-bit programs reach it. On 64-bit
-// Windows a 32-bit process may not change device states or update drivers
-// (ERROR_IN_WOW64); it hands those steps to a 64-bit helper that it carries
-// inside itself. Routed here so that a test can describe a machine that
-// refuses them, and how the helper run goes.
+// The 64-bit device helper, as the 32-bit programs run it. On 64-bit Windows
+// a 32-bit process may not change device states or update drivers; it hands
+// those steps to a 64-bit helper that it carries inside itself. A link seam,
+// as platform/ is: the binaries link the Win32 realisation (win32/), the unit
+// tests the simulated machine, which describes how the helper run goes.
 #pragma once
 
 #include <windows.h>
@@ -11,16 +11,7 @@
 
 #include "platform/process_run.h"
 
-namespace platform {
-
-BOOL IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
-
-// Whether this is a 32-bit process on 64-bit Windows: asked of the platform,
-// never found out by failing first.
-inline bool RunsUnderWow64() {
-  BOOL wow64 = FALSE;
-  return platform::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-}
+namespace helperrun {
 
 // How long a helper may take. The control panel's device step ends well
 // before the panel gives up on its elevated run, so that run always answers;
@@ -38,7 +29,7 @@ constexpr DWORD kInstallHelperWait = 10 * 60 * 1000;
 // more rights than its caller. A helper still running after `limit`
 // milliseconds is ended (timedOut). TRUE once it has ended, whatever its exit
 // code; FALSE, with the thread's last error, when it could not be written or
-// started. Release the output with FreeProcessRun.
-BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, ProcessRun* run);
+// started. Release the output with platform::FreeProcessRun.
+BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, platform::ProcessRun* run);
 
-}  // namespace platform
+}  // namespace helperrun
