@@ -70,11 +70,24 @@ expect() {
   got="$(sed -n "s/^$1=//p" "$results.unix")"
   if [ "$got" != "$2" ]; then echo "FAIL: $1 is '$got', expected '$2'" >&2; fail=1; fi
 }
+# Where Wine falls short of Windows: Windows' value, Wine's and why. Wine's
+# only when the installer ran under Wine, and then the output says so.
+under_wine="$(sed -n 's/^wine=//p' "$results.unix")"
+wine_differs() {  # WINDOWS WINE REASON
+  if [ "$under_wine" = 1 ]; then echo "todo_wine: $3" >&2; echo "$2"; else echo "$1"; fi
+}
 expect close 1
 expect count_none 0
 expect count_null 0
-expect install 1        # Wine's update answers TRUE when no device has the ID
-expect install_error 0
+if [ $confirming -eq 1 ]; then
+  expect install 1      # the probe's device has the ID
+  expect install_error 0
+else
+  no_device="Wine's update answers TRUE when no device has the ID"
+  expect install "$(wine_differs 0 1 "$no_device")"
+  # ERROR_NO_SUCH_DEVINST, 0xE000020B, which NSIS gives as a signed number
+  expect install_error "$(wine_differs -536870389 0 "$no_device")"
+fi
 expect install_long 0
 expect install_long_error 87  # ERROR_INVALID_PARAMETER
 expect install_null 0

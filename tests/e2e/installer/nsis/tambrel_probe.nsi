@@ -15,6 +15,15 @@ Section
   File "/oname=norza_nsis_probe.inf" "${PROBE_INF}"
   FileOpen $9 "$EXEDIR\tambrel_probe.txt" w
 
+  ; Wine's ntdll exports its version, Windows' does not: where the two differ,
+  ; the checks expect Wine's results only under Wine.
+  System::Call 'kernel32::GetModuleHandle(t "ntdll.dll") p .r0'
+  System::Call 'kernel32::GetProcAddress(p r0, m "wine_get_version") p .r0'
+  StrCpy $1 1
+  StrCmp $0 0 0 +2
+  StrCpy $1 0
+  FileWrite $9 "wine=$1$\r$\n"
+
   ; One-byte results: only the low byte of the register means anything.
   System::Call '$PLUGINSDIR\tambrel.dll::CloseZDLWindow() i .r0'
   IntOp $0 $0 & 0xFF
