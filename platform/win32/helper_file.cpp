@@ -7,14 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "helper_image.h"
 #include "platform/unique_handle.h"
 
 namespace platform {
 
 namespace {
 
-// The helper's program image, an RCDATA resource of kelvane.exe and tambrel.dll.
-constexpr char kHelperResource[] = "NORZA_DEVICE_HELPER";
 constexpr char kHelperFile[] = "norza-device-helper.exe";
 constexpr DWORD kPollMilliseconds = 50;
 
@@ -24,19 +23,6 @@ HMODULE ThisModule() {
   ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCSTR>(&ThisModule), &module);
   return module;
-}
-
-bool FindHelperImage(const void** bytes, DWORD* size) {
-  HMODULE module = ThisModule();
-  HRSRC resource = ::FindResourceA(module, kHelperResource, MAKEINTRESOURCEA(10) /* RT_RCDATA */);
-  HGLOBAL loaded = resource != nullptr ? ::LoadResource(module, resource) : nullptr;
-  *bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
-  *size = resource != nullptr ? ::SizeofResource(module, resource) : 0;
-  if (*bytes == nullptr || *size == 0) {
-    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return false;
-  }
-  return true;
 }
 
 // The caller's user and whether its token is elevated decide the folder's
@@ -338,9 +324,8 @@ bool HelperFile::Place() {
   std::strcat(path_, "\\");
   std::strcat(path_, kHelperFile);
   placed_ = true;
-  const void* image = nullptr;
-  DWORD size = 0;
-  if (!FindHelperImage(&image, &size) || !WriteAndHoldHelper(path_, image, size, &hold_)) {
+  HelperImage image;
+  if (!image.UnpackResource(ThisModule()) || !WriteAndHoldHelper(path_, image.bytes(), image.size(), &hold_)) {
     const DWORD error = ::GetLastError();
     ::CloseHandle(folderHold_);
     folderHold_ = INVALID_HANDLE_VALUE;
