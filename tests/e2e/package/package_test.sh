@@ -2,7 +2,7 @@
 # Makes the release package from the built tree, signed with a throwaway
 # certificate, unpacks it and checks what a vendor gets: the listed files,
 # matching SHA256SUMS; each binary within its size limit, and a package past
-# one refused; intact SHA-256 signatures, also on the device helper that the
+# one refused; relocations kept for ASLR; intact SHA-256 signatures, also on the device helper that the
 # 32-bit binaries unpack (the 64-bit ones carry none); no symbol tables; import
 # libraries that link (lld-link stands in for the Microsoft linker); and, on
 # the 32-bit build, a packaged tambrel.dll that an NSIS installer uses.
@@ -33,6 +33,9 @@ for f in bin/*; do
   osslsigncode verify -CAfile "$work/cert.pem" -in "$f" > "$work/verify.txt" 2>&1 &&
     grep -q "^Message digest algorithm  : SHA256" "$work/verify.txt" || { cat "$work/verify.txt"; no "$f: signature"; }
   "$objdump" -t "$f" | grep -q "^no symbols" && ! "$objdump" -h "$f" | grep -q "\.debug" || no "$f keeps symbols"
+  # Made smaller, never by giving up ASLR: the relocations stay.
+  "$objdump" -p "$f" | grep -c DYNAMIC_BASE > /dev/null && "$objdump" -h "$f" | grep -c " \.reloc " > /dev/null ||
+    no "$f: not relocatable"
 done
 
 # The 32-bit binaries carry the helper they start on 64-bit Windows: signed
