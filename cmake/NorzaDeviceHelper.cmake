@@ -6,6 +6,28 @@
 # norza_embed_device_helper(<target>) puts the helper into <target>'s
 # resources. A 64-bit program makes its device calls itself and embeds
 # nothing. The helper only ever runs with its caller's own rights.
+#
+# The order: the helper is signed, then packed (its size and SHA-256, then
+# LZNT1: cmake/pack_helper.py), then embedded. The binaries unpack it with
+# ntdll's RtlDecompressBuffer and write, compare and start exactly the signed
+# helper.
+
+# norza_pack_image(<name> <program> <packed> [DEPENDS <targets>...]) adds
+# target <name>, which makes <packed> from <program>.
+if(WIN32)
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+endif()
+function(norza_pack_image name program packed)
+  cmake_parse_arguments(P "" "" "DEPENDS" ${ARGN})
+  add_custom_command(OUTPUT ${packed}
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/pack_helper.py ${program} ${packed}
+    DEPENDS ${program} ${PROJECT_SOURCE_DIR}/cmake/pack_helper.py
+    COMMENT "Packing ${program} (LZNT1)" VERBATIM)
+  add_custom_target(${name} DEPENDS ${packed})
+  if(P_DEPENDS)
+    add_dependencies(${name} ${P_DEPENDS})
+  endif()
+endfunction()
 
 # norza_signed_copy(<name> <program> <copy> [DEPENDS <targets>...]) adds
 # target <name>, which makes the copy of <program> that a binary embeds on
@@ -57,11 +79,13 @@ if(NORZA_EMBED_DEVICE_HELPER)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated/embedded)
   norza_signed_copy(device_helper_embedded ${NORZA_DEVICE_HELPER_EXE} ${NORZA_EMBEDDED_HELPER}
     DEPENDS device_helper_x64)
+  set(NORZA_PACKED_HELPER ${CMAKE_BINARY_DIR}/generated/embedded/norza-device-helper.packed)
+  norza_pack_image(device_helper_packed ${NORZA_EMBEDDED_HELPER} ${NORZA_PACKED_HELPER} DEPENDS device_helper_embedded)
 endif()
 if(NORZA_EMBEDDED_HELPER)
   file(WRITE ${CMAKE_BINARY_DIR}/generated/device_helper.rc
-    "// Generated: the 64-bit device helper, carried as a resource.\n"
-    "NORZA_DEVICE_HELPER RCDATA \"${NORZA_EMBEDDED_HELPER}\"\n")
+    "// Generated: the signed 64-bit device helper, packed, carried as a resource.\n"
+    "NORZA_DEVICE_HELPER RCDATA \"${NORZA_PACKED_HELPER}\"\n")
 endif()
 
 function(norza_embed_device_helper target)
@@ -70,6 +94,6 @@ function(norza_embed_device_helper target)
   endif()
   set(rc ${CMAKE_BINARY_DIR}/generated/device_helper.rc)
   target_sources(${target} PRIVATE ${rc})
-  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${NORZA_EMBEDDED_HELPER})
-  add_dependencies(${target} device_helper_embedded)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${NORZA_PACKED_HELPER})
+  add_dependencies(${target} device_helper_packed)
 endfunction()

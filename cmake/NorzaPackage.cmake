@@ -7,8 +7,8 @@
 #   docs/      installer-guide.md
 #   SHA256SUMS
 #
-# cmake/NorzaPackageStage.cmake signs the binaries, prints their sizes and
-# writes SHA256SUMS on the staged tree just before it is packed; it reads
+# cmake/NorzaPackageStage.cmake signs the binaries, prints their sizes
+# against the limits below (failing the package past one), and writes SHA256SUMS on the staged tree just before it is packed; it reads
 # NORZA_SIGN_PFX, NORZA_SIGN_PASSWORD and NORZA_SIGN_TIMESTAMP_URL from the
 # environment of that run, so no secret is kept in the build folder. The
 # device helper inside the binaries is signed by the build, from the same
@@ -49,6 +49,15 @@ install(FILES ${_norza_import_libs} DESTINATION lib)
 find_program(NORZA_OSSLSIGNCODE osslsigncode)
 set(CPACK_NORZA_OSSLSIGNCODE ${NORZA_OSSLSIGNCODE})
 set(CPACK_NORZA_EMBEDDED_HELPER ${NORZA_EMBEDDED_HELPER})  # empty where none is embedded
+set(CPACK_NORZA_DEVICE_HELPER ${NORZA_DEVICE_HELPER_EXE})    # the same before signing
+set(CPACK_NORZA_PACKED_HELPER ${NORZA_PACKED_HELPER})        # and as the binaries carry it
+# What each binary may weigh, in bytes, stripped and before signing: an
+# installation program carries tambrel.dll and unpacks it on every run.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(CPACK_NORZA_SIZE_LIMITS bin/kelvane.exe 310000 bin/tambrel.dll 50000 norza-device-helper.exe 30000)
+else()
+  set(CPACK_NORZA_SIZE_LIMITS bin/kelvane.exe 290000 bin/tambrel.dll 39987)
+endif()
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Norza)
 set(CPACK_PACKAGE_VENDOR Quorvin)

@@ -1,7 +1,8 @@
 # Runs on the staged release tree just before CPack packs it (see
-# NorzaPackage.cmake): signs the binaries when a certificate is given, prints
-# their sizes and the device helper's inside them, and writes SHA256SUMS
-# over every file.
+# NorzaPackage.cmake): prints the sizes of the binaries and of the device
+# helper inside them, before signing, against their limits
+# (CPACK_NORZA_SIZE_LIMITS: name, bytes, ...) and fails past one; signs the
+# binaries when a certificate is given; writes SHA256SUMS over every file.
 #
 # Signing: see NorzaSign.cmake. The device helper inside the 32-bit binaries
 # was signed (or not) when they were built; a package is made only when that
@@ -25,28 +26,48 @@ if(helper)
   endif()
 endif()
 
+# Sizes as built, before signing adds its few kilobytes.
+if(signing STREQUAL "unsigned")
+  set(state "unsigned")
+else()
+  set(state "signed")
+endif()
+set(past "")
+function(norza_report_size name file note)
+  file(SIZE "${file}" size)
+  math(EXPR kib "(${size} + 1023) / 1024")
+  list(FIND CPACK_NORZA_SIZE_LIMITS "${name}" at)
+  set(limit "")
+  if(at GREATER -1)
+    math(EXPR at "${at} + 1")
+    list(GET CPACK_NORZA_SIZE_LIMITS ${at} limit)
+    if(size GREATER limit)
+      set(past "${past} ${name}" PARENT_SCOPE)
+    endif()
+    set(limit ", at most ${limit}")
+  endif()
+  message(STATUS "${name}${note}: ${size} bytes (${kib} KiB) before signing${limit}, ${state}")
+endfunction()
+foreach(binary IN LISTS binaries)
+  norza_report_size("${binary}" "${root}/${binary}" "")
+endforeach()
+if(helper)
+  get_filename_component(name "${helper}" NAME)
+  file(SIZE "${CPACK_NORZA_PACKED_HELPER}" packed)
+  norza_report_size("${name}" "${CPACK_NORZA_DEVICE_HELPER}" " (carried inside the binaries, packed in ${packed} bytes)")
+endif()
+if(past)
+  message(FATAL_ERROR "Past the size limit:${past}")
+endif()
+
 if(signing STREQUAL "unsigned")
   message(NOTICE "The package is NOT signed: set NORZA_SIGN_PFX (and NORZA_SIGN_PASSWORD) to sign its binaries.")
-  set(state "unsigned")
 else()
   set(files "")
   foreach(binary IN LISTS binaries)
     list(APPEND files "${root}/${binary}")
   endforeach()
   norza_sign_files("${CPACK_NORZA_OSSLSIGNCODE}" "${CPACK_TOPLEVEL_DIRECTORY}/sign.private" ${files})
-  set(state "signed")
-endif()
-
-foreach(binary IN LISTS binaries)
-  file(SIZE "${root}/${binary}" size)
-  math(EXPR kib "(${size} + 1023) / 1024")
-  message(STATUS "${binary}: ${size} bytes (${kib} KiB), ${state}")
-endforeach()
-if(helper)
-  file(SIZE "${helper}" size)
-  math(EXPR kib "(${size} + 1023) / 1024")
-  get_filename_component(name "${helper}" NAME)
-  message(STATUS "${name} (carried inside the binaries): ${size} bytes (${kib} KiB), ${state}")
 endif()
 
 # Relative paths, in the form `sha256sum -c` reads.

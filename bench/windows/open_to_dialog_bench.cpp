@@ -3,8 +3,11 @@
 // and how many processes (device helper runs) each opening started. Run in a
 // 32-bit and in a 64-bit Wine prefix (bench/open_to_dialog.sh): in the
 // latter a 32-bit panel hands its opening's switch to the device helper.
+// With a baseline (minimal_dialog.exe: the panel's resources and nothing
+// else), the two open in turn in the same prefix and run, and the ratio of
+// their medians is what the panel adds.
 //
-//   open_to_dialog_bench <kelvane.exe> [runs]
+//   open_to_dialog_bench <kelvane.exe> [runs] [baseline.exe]
 #include <windows.h>
 
 #include <algorithm>
@@ -82,12 +85,32 @@ double OpenOnce(const std::string& kelvane, DWORD* children) {
 
 }  // namespace
 
+struct Openings {
+  std::vector<double> times;
+  DWORD children = 0;
+  bool Add(const std::string& program) {
+    const double ms = OpenOnce(program, &children);
+    if (ms >= 0) times.push_back(ms);
+    return ms >= 0;
+  }
+  double Median() {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+  }
+  void Print(const char* what) {
+    const double median = Median();  // sorts first
+    std::printf("%s: median %.1f ms, min %.1f ms, max %.1f ms over %zu runs; %lu process(es) started per opening\n",
+                what, median, times.front(), times.back(), times.size(), static_cast<unsigned long>(children));
+  }
+};
+
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: open_to_dialog_bench <kelvane.exe> [runs]\n");
+    std::fprintf(stderr, "usage: open_to_dialog_bench <kelvane.exe> [runs] [baseline.exe]\n");
     return 2;
   }
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+  const std::string baseline = argc > 3 ? argv[3] : "";
   e2e::RegisteredDevices devices(e2e::NorzaFunctions());
   if (!devices.ok() || !StoreWdm()) {
     std::fprintf(stderr, "cannot describe the machine\n");
@@ -95,21 +118,24 @@ int main(int argc, char** argv) {
   }
   BOOL wow64 = FALSE;
   IsWow64Process(GetCurrentProcess(), &wow64);
-  std::vector<double> times;
-  DWORD children = 0;
-  OpenOnce(argv[1], &children);  // warm-up: the prefix's own first-start costs
+  Openings panel, minimal;
+  // Warm-up: the prefix's own first-start costs.
+  panel.Add(argv[1]);
+  if (!baseline.empty()) minimal.Add(baseline);
+  panel = minimal = Openings();
   for (int i = 0; i < runs; ++i) {
-    const double ms = OpenOnce(argv[1], &children);
-    if (ms < 0) {
+    if (!panel.Add(argv[1]) || (!baseline.empty() && !minimal.Add(baseline))) {
       std::fprintf(stderr, "the dialog did not come up\n");
       return 1;
     }
-    times.push_back(ms);
   }
-  std::sort(times.begin(), times.end());
-  std::printf("open-to-dialog, %s prefix: median %.1f ms, min %.1f ms, max %.1f ms over %d runs; "
-              "%lu process(es) started per opening\n",
-              wow64 || sizeof(void*) == 8 ? "64-bit" : "32-bit", times[times.size() / 2], times.front(),
-              times.back(), runs, static_cast<unsigned long>(children));
+  char what[96];
+  std::snprintf(what, sizeof what, "open-to-dialog, %d-bit panel, %s prefix", static_cast<int>(8 * sizeof(void*)),
+                wow64 || sizeof(void*) == 8 ? "64-bit" : "32-bit");
+  panel.Print(what);
+  if (!baseline.empty()) {
+    minimal.Print("  a minimal dialog with the same resources");
+    std::printf("  panel / minimal dialog (medians): %.2f\n", panel.Median() / minimal.Median());
+  }
   return 0;
 }

@@ -3,15 +3,12 @@
 #include <cstring>
 #include <utility>
 
+#include "helper_image.h"
 #include "write_all.h"
 
 namespace helperrun {
 
 namespace {
-
-// The helper's program image, an RCDATA resource of kelvane.exe and tambrel.dll.
-constexpr char kHelperResource[] = "NORZA_DEVICE_HELPER";
-constexpr DWORD kPollMilliseconds = 50;
 
 // The module this code is linked into: the program or the library.
 HMODULE ThisModule() {
@@ -19,19 +16,6 @@ HMODULE ThisModule() {
   ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCSTR>(&ThisModule), &module);
   return module;
-}
-
-bool FindHelperImage(const void** bytes, DWORD* size) {
-  HMODULE module = ThisModule();
-  HRSRC resource = ::FindResourceA(module, kHelperResource, MAKEINTRESOURCEA(10) /* RT_RCDATA */);
-  HGLOBAL loaded = resource != nullptr ? ::LoadResource(module, resource) : nullptr;
-  *bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
-  *size = resource != nullptr ? ::SizeofResource(module, resource) : 0;
-  if (*bytes == nullptr || *size == 0) {
-    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return false;
-  }
-  return true;
 }
 
 // Writes the helper and holds it from then to its start: the writing handle
@@ -78,14 +62,13 @@ void (*g_afterHelperWritten)(const char* path) = nullptr;
 #endif
 
 bool HelperFile::Place() {
-  const void* image = nullptr;
-  DWORD size = 0;
-  if (!FindHelperImage(&image, &size) || !folder_.Create()) return false;
+  HelperImage image;
+  if (!image.UnpackResource(ThisModule()) || !folder_.Create()) return false;
   std::strcpy(path_, folder_.path());
   std::strcat(path_, "\\");
   std::strcat(path_, kHelperFile);
   written_ = true;
-  if (WriteAndHoldHelper(path_, image, size, &hold_)) return true;
+  if (WriteAndHoldHelper(path_, image.bytes(), image.size(), &hold_)) return true;
   // Nothing is left behind, the error stays.
   if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_GEN_FAILURE);
   RemoveFile();

@@ -1,13 +1,17 @@
 // Fuzzes the protocol readers with arbitrary bytes: the helper reads
 // requests from its caller, the caller reads the helper's and the elevated
 // run's answers. A request that is read must be written back byte for byte.
+// The status line must match the printf format it replaced.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "elevation_protocol.h"
 #include "helper_protocol.h"
+#include "status_line.h"
 
 namespace {
 
@@ -48,6 +52,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (elevation::ParseAnswer(input.data(), input.size(), expected, 2, chosen, &stored) &&
       (chosen[0] > 2 || chosen[1] > 2)) {
     __builtin_trap();
+  }
+
+  // First byte: the room; then the id, and after a NUL the word if any.
+  if (size > 0) {
+    const std::size_t capacity = data[0] + 1u;
+    const std::string rest(input.begin() + 1, input.end());
+    const std::string id = rest.substr(0, rest.find('\0'));
+    const char* word = rest.size() > id.size() ? rest.c_str() + id.size() + 1 : nullptr;
+    char line[256], printed[256];
+    const std::size_t length = FormatStatusLine(line, capacity, id.c_str(), word);
+    const int wanted = word != nullptr ? std::snprintf(printed, capacity, "%-60s: %s\n", id.c_str(), word)
+                                       : std::snprintf(printed, capacity, "%s\n", id.c_str());
+    const bool fits = wanted >= 0 && static_cast<std::size_t>(wanted) < capacity;
+    if (length != (fits ? static_cast<std::size_t>(wanted) : 0) || std::strcmp(line, fits ? printed : "") != 0) {
+      __builtin_trap();
+    }
   }
   return 0;
 }

@@ -3,10 +3,13 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "helper_file.h"
+#include "helper_image.h"
+#include "sha256.h"
 
 namespace {
 
@@ -35,6 +38,67 @@ TEST(HelperFolderSecurityTest, AdmitsOnlyWhatTheCallersTokenCalls) {
         nullptr));
     EXPECT_STREQ(c.sddl, sddl);
     ::LocalFree(sddl);
+  }
+}
+
+// Each side of where the bit count no longer fits the last block, and more
+// than one block.
+TEST(Sha256Test, GivesThePublishedDigests) {
+  const struct {
+    std::string data;
+    const char* digest;
+  } cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+      {std::string(1000, 'a'), "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3"},
+  };
+  for (const auto& c : cases) {
+    unsigned char digest[helperrun::kSha256Size];
+    helperrun::Sha256(c.data.data(), c.data.size(), digest);
+    char hex[2 * sizeof digest + 1];
+    for (std::size_t i = 0; i < sizeof digest; ++i) std::sprintf(hex + 2 * i, "%02x", digest[i]);
+    EXPECT_STREQ(c.digest, hex) << c.data.size() << " bytes";
+  }
+}
+
+std::string Resource(const char* name) {
+  HRSRC resource = ::FindResourceA(nullptr, name, MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+  return std::string(static_cast<const char*>(::LockResource(::LoadResource(nullptr, resource))),
+                     ::SizeofResource(nullptr, resource));
+}
+
+// The packed stand-in (cmake/pack_helper.py) unpacks through ntdll to what
+// was packed; one that does not unpack to its recorded size and digest is
+// refused whole.
+TEST(HelperImageTest, UnpacksOnlyToTheRecordedSizeAndDigest) {
+  const std::string packed = Resource("NORZA_DEVICE_HELPER");
+  const std::string standIn = Resource("STAND_IN_HELPER");
+  helperrun::HelperImage image;
+  ASSERT_TRUE(image.UnpackResource(nullptr));
+  EXPECT_EQ(standIn, std::string(static_cast<const char*>(image.bytes()), image.size()));
+  const struct {
+    const char* what;
+    void (*change)(std::string& packed);
+  } cases[] = {
+      {"recorded size one more", [](std::string& p) { ++p[0]; }},
+      {"recorded size one less", [](std::string& p) { --p[0]; }},
+      {"digest changed", [](std::string& p) { p[4] ^= 1; }},
+      {"stream changed", [](std::string& p) { p.back() ^= 1; }},
+      {"stream cut short", [](std::string& p) { p.pop_back(); }},
+      {"no stream", [](std::string& p) { p.resize(36); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string changed = packed;
+    c.change(changed);
+    ::SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(image.Unpack(changed.data(), changed.size()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), ::GetLastError());
+    EXPECT_EQ(nullptr, image.bytes());
   }
 }
 
