@@ -10,6 +10,8 @@ namespace helperrun {
 
 namespace {
 
+constexpr DWORD kPollMilliseconds = 50;
+
 // The module this code is linked into: the program or the library.
 HMODULE ThisModule() {
   HMODULE module = nullptr;
