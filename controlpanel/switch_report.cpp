@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "wire_text.h"
+
 namespace {
 
 constexpr char kSwitchFailedCount[] = "The Norza's driver mode could not be changed: ";
@@ -24,19 +26,6 @@ static_assert(sizeof kSwitchFailedCount + sizeof kSwitchFailedOf + sizeof kSwitc
                   sizeof AfterSwitch::text,
               "room for the longest report");
 
-// Appends `value` in decimal to the text in `out`.
-void AppendNumber(char* out, unsigned long value) {
-  char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  out += std::strlen(out);
-  while (n > 0) *out++ = digits[--n];
-  *out = '\0';
-}
-
 }  // namespace
 
 AfterSwitch DecideAfterSwitch(const SwitchOutcome& outcome, bool stored, bool answeredOk) {
@@ -47,24 +36,28 @@ AfterSwitch DecideAfterSwitch(const SwitchOutcome& outcome, bool stored, bool an
   }
   // A log-off would hide that the mode is not in force: the user learns what to do instead.
   after.report = true;
-  char* text = after.text;
+  wire::Text text;
   if (outcome.failed > 0) {
-    std::strcpy(text, kSwitchFailedCount);
-    AppendNumber(text, outcome.failed);
-    std::strcat(text, kSwitchFailedOf);
-    AppendNumber(text, outcome.selected);
-    std::strcat(text, kSwitchFailedAdvice);
+    text.Append(kSwitchFailedCount);
+    text.AppendNumber(outcome.failed);
+    text.Append(kSwitchFailedOf);
+    text.AppendNumber(outcome.selected);
+    text.Append(kSwitchFailedAdvice);
   } else {
-    std::strcpy(text, kModeNotChanged);
+    text.Append(kModeNotChanged);
   }
   if (outcome.consentMissing) {
-    std::strcat(text, kConsentNeeded);
+    text.Append(kConsentNeeded);
   } else if (outcome.startError != 0) {
-    std::strcat(text, kNotStarted);
-    AppendNumber(text, outcome.startError);
-    std::strcat(text, ").");
+    text.Append(kNotStarted);
+    text.AppendNumber(outcome.startError);
+    text.Append(").");
   } else if (!stored) {
-    std::strcat(text, kModeNotStored);
+    text.Append(kModeNotStored);
   }
+  // The longest report fits (above); a text that could not grow is cut short, never overrun.
+  const std::size_t length = text.size() < sizeof after.text ? text.size() : sizeof after.text - 1;
+  std::memcpy(after.text, text.data(), length);
+  after.text[length] = '\0';
   return after;
 }

@@ -33,6 +33,7 @@ int32_t HandedOverStep::Remember(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_
 
 HandedOverStep::HandedOverStep(StateChangeBatch* batches, std::size_t count)
     : batches_(batches), count_(count < helper::kMaxBatches ? count : helper::kMaxBatches) {
+  BeginStep(batches_, count_);
   CDeviceControl control;
   for (std::size_t b = 0; b < count_; ++b) {
     const DeviceStateChangeContext& context = batches_[b].outcome;
@@ -76,7 +77,7 @@ bool HandedOverStep::Expect(bool everyDevice) {
   return true;
 }
 
-void HandedOverStep::Report(bool answered) const {
+void HandedOverStep::Report(bool answered) {
   // Without an answer, what needed no change still reads as done.
   const bool everyDevice = everyDevice_ && answered;
   std::size_t next = 0;

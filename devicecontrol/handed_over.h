@@ -33,7 +33,8 @@ inline bool ToBeChanged(const SelectedDevice& device) { return device.id[0] != '
 // batch's lines carry.
 class HandedOverStep {
  public:
-  // Selects the devices of every batch (each walk's result goes to its batch).
+  // Begins the step and selects the devices of every batch (each walk's
+  // result goes to its batch).
   HandedOverStep(StateChangeBatch* batches, std::size_t count);
   HandedOverStep(const HandedOverStep&) = delete;
   HandedOverStep& operator=(const HandedOverStep&) = delete;
@@ -59,7 +60,7 @@ class HandedOverStep {
   // ordinary switch does. A device without its answer, or that cannot be
   // named to the other process, reads "Fail"; one already in state and not
   // handed over reads as done.
-  void Report(bool answered) const;
+  void Report(bool answered);
 
  private:
   struct Selected {

@@ -71,6 +71,7 @@ void BeginStep(StateChangeBatch* batches, std::size_t count) {
 }
 
 void ChangeInProcess(StateChangeBatch* batches, std::size_t count) {
+  BeginStep(batches, count);
   CDeviceControl control;
   for (std::size_t b = 0; b < count; ++b) {
     batches[b].result = control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, batches[b].count, batches[b].patterns,

@@ -39,7 +39,7 @@ struct StateChangeBatch {
   int32_t result;                    // of the walk, as ForEachMatchingDevice gives it
 };
 
-// Readies the batches' outcomes for a step.
+// Readies the batches' outcomes for a step; each runner begins its step so.
 void BeginStep(StateChangeBatch* batches, std::size_t count);
 
 // The step in this process: batch after batch, one status line per selected

@@ -16,16 +16,13 @@ int32_t ChangeDevices(int32_t count, const char* const* patterns, DWORD stateCha
 
 }  // namespace
 
-DeviceRoute RouteByBitness() {
-  return platform::RunsUnderWow64() ? DeviceRoute::Helper : DeviceRoute::InProcess;
-}
-
-RunOutcome ChangeDeviceStates(StateChangeBatch* batches, std::size_t count) {
+void ChangeDeviceStates(StateChangeBatch* batches, std::size_t count) {
   if (count > helper::kMaxBatches) count = helper::kMaxBatches;
-  BeginStep(batches, count);
-  if (RouteByBitness() == DeviceRoute::Helper) return ChangeThroughHelper(batches, count);
-  ChangeInProcess(batches, count);
-  return RunOutcome::NotNeeded;
+  if (platform::RunsUnderWow64()) {
+    ChangeThroughHelper(batches, count);
+  } else {
+    ChangeInProcess(batches, count);
+  }
 }
 
 int32_t CDeviceControl::EnableDevices(int32_t count, const char* const* patterns,

@@ -10,11 +10,7 @@
 #include "handed_over.h"
 #include "state_change.h"
 
-enum class DeviceRoute { InProcess, Helper };
-DeviceRoute RouteByBitness();
-
 // Changes the batches in order, one status line per selected device in the
-// walk's order, batch after batch, on the route of RouteByBitness. On the
-// helper route one helper run carries the whole step; in the process there is
-// none (NotNeeded).
-RunOutcome ChangeDeviceStates(StateChangeBatch* batches, std::size_t count);
+// walk's order, batch after batch: in this process, or through one helper run
+// for the whole step.
+void ChangeDeviceStates(StateChangeBatch* batches, std::size_t count);

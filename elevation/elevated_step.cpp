@@ -10,7 +10,6 @@ namespace elevation {
 SwitchOutcome SwitchInElevatedRun(int mode, bool storeAlone) {
   StateChangeBatch batches[2];
   ModeStep(mode, batches);
-  BeginStep(batches, 2);
   HandedOverStep step(batches, 2);
   SwitchOutcome outcome;
   bool answered = false;
