@@ -29,20 +29,21 @@ function(norza_pack_image name program packed)
   endif()
 endfunction()
 
-# norza_signed_copy(<name> <program> <copy> [DEPENDS <targets>...]) adds
-# target <name>, which makes the copy of <program> that a binary embeds on
-# every build: signed with the release certificate when the build's
-# environment names one (cmake/NorzaSign.cmake), unchanged otherwise. The
-# copy is written again only when the program or the certificate changed.
-
-function(norza_signed_copy name program copy)
+# norza_signed_copy(<name> <program> <copy> <description> [DEPENDS <targets>...])
+# adds target <name>, which makes the copy of <program> that a binary embeds
+# on every build: signed, with <description>, when the build's environment
+# says so (cmake/NorzaSign.cmake), unchanged otherwise. The copy is written
+# again only when the program or the signing changed.
+include(${CMAKE_CURRENT_LIST_DIR}/NorzaSign.cmake)
+function(norza_signed_copy name program copy description)
   cmake_parse_arguments(C "" "" "DEPENDS" ${ARGN})
   find_program(NORZA_OSSLSIGNCODE osslsigncode)
+  find_program(NORZA_OPENSSL openssl)
   add_custom_target(${name}
-    COMMAND ${CMAKE_COMMAND} -DIN=${program} -DOUT=${copy} -DOSSLSIGNCODE=${NORZA_OSSLSIGNCODE}
-            -P ${PROJECT_SOURCE_DIR}/cmake/NorzaSign.cmake
+    COMMAND ${CMAKE_COMMAND} -DIN=${program} -DOUT=${copy} -DDESCRIPTION=${description}
+            -DOSSLSIGNCODE=${NORZA_OSSLSIGNCODE} -DOPENSSL=${NORZA_OPENSSL} -P ${PROJECT_SOURCE_DIR}/cmake/NorzaSign.cmake
     BYPRODUCTS ${copy}
-    COMMENT "Making the copy of ${program} to embed (signed when NORZA_SIGN_PFX is set)" VERBATIM)
+    COMMENT "Making the copy of ${program} to embed (signed when the environment names a signer)" VERBATIM)
   if(C_DEPENDS)
     add_dependencies(${name} ${C_DEPENDS})
   endif()
@@ -69,6 +70,7 @@ if(NORZA_EMBED_DEVICE_HELPER)
       -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
       -DNORZA_HELPER_ONLY=ON
       -DNORZA_WERROR=${NORZA_WERROR}
+      -DBUILD_TESTING=${BUILD_TESTING}
     BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR>
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
@@ -77,21 +79,58 @@ if(NORZA_EMBED_DEVICE_HELPER)
   # The copy embedded, signed in a signed release: the package step reads it too.
   set(NORZA_EMBEDDED_HELPER ${CMAKE_BINARY_DIR}/generated/embedded/norza-device-helper.exe)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated/embedded)
-  norza_signed_copy(device_helper_embedded ${NORZA_DEVICE_HELPER_EXE} ${NORZA_EMBEDDED_HELPER}
+  norza_file_description(${PROJECT_SOURCE_DIR}/devicehelper/helper.rc helper_description)
+  norza_signed_copy(device_helper_embedded ${NORZA_DEVICE_HELPER_EXE} ${NORZA_EMBEDDED_HELPER} "${helper_description}"
     DEPENDS device_helper_x64)
   set(NORZA_PACKED_HELPER ${CMAKE_BINARY_DIR}/generated/embedded/norza-device-helper.packed)
   norza_pack_image(device_helper_packed ${NORZA_EMBEDDED_HELPER} ${NORZA_PACKED_HELPER} DEPENDS device_helper_embedded)
-endif()
-if(NORZA_EMBEDDED_HELPER)
-  file(WRITE ${CMAKE_BINARY_DIR}/generated/device_helper.rc
-    "// Generated: the signed 64-bit device helper, packed, carried as a resource.\n"
-    "NORZA_DEVICE_HELPER RCDATA \"${NORZA_PACKED_HELPER}\"\n")
+  # The helper as built, unsigned, for the binaries' twins (below).
+  set(NORZA_PACKED_HELPER_AS_BUILT ${CMAKE_BINARY_DIR}/generated/embedded/norza-device-helper.as-built.packed)
+  norza_pack_image(device_helper_packed_as_built ${NORZA_DEVICE_HELPER_EXE} ${NORZA_PACKED_HELPER_AS_BUILT}
+    DEPENDS device_helper_x64)
+  foreach(kind "" .as-built)
+    string(REPLACE ".packed" "${kind}.packed" packed ${NORZA_PACKED_HELPER})
+    file(WRITE ${CMAKE_BINARY_DIR}/generated/device_helper${kind}.rc
+      "// Generated: the 64-bit device helper, packed, carried as a resource.\n"
+      "NORZA_DEVICE_HELPER RCDATA \"${packed}\"\n")
+  endforeach()
+  # Where the twins go; the package step reads them.
+  set(NORZA_AS_BUILT_DIR ${CMAKE_BINARY_DIR}/as-built)
 endif()
 
+# The size limits judge a binary as the project builds it, with the helper it
+# carries unsigned: a signed helper grows by its signer's certificates. So a
+# binary that embeds the helper has a twin, linked from the same sources and
+# settings with the unsigned helper, in NORZA_AS_BUILT_DIR; unsigned, the two
+# are the same bytes.
+function(_norza_as_built_twin target rc)
+  get_target_property(type ${target} TYPE)
+  get_target_property(sources ${target} SOURCES)
+  set(twin ${target}_as_built)
+  if(type STREQUAL "EXECUTABLE")
+    add_executable(${twin} ${sources} ${rc})
+  else()
+    add_library(${twin} SHARED ${sources} ${rc})
+  endif()
+  set_target_properties(${twin} PROPERTIES OUTPUT_NAME ${target} DEFINE_SYMBOL ${target}_EXPORTS
+    RUNTIME_OUTPUT_DIRECTORY ${NORZA_AS_BUILT_DIR} ARCHIVE_OUTPUT_DIRECTORY ${NORZA_AS_BUILT_DIR})
+  foreach(property LINK_LIBRARIES INCLUDE_DIRECTORIES COMPILE_OPTIONS COMPILE_DEFINITIONS LINK_OPTIONS OUTPUT_NAME
+                   PREFIX WIN32_EXECUTABLE INTERPROCEDURAL_OPTIMIZATION)
+    get_target_property(value ${target} ${property})
+    if(NOT value STREQUAL "value-NOTFOUND")
+      set_property(TARGET ${twin} PROPERTY ${property} "${value}")
+    endif()
+  endforeach()
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${NORZA_PACKED_HELPER_AS_BUILT})
+  add_dependencies(${twin} device_helper_packed_as_built)
+endfunction()
+
+# Call last, once <target> is complete: its twin copies its settings.
 function(norza_embed_device_helper target)
   if(NOT NORZA_EMBEDDED_HELPER)
     return()
   endif()
+  _norza_as_built_twin(${target} ${CMAKE_BINARY_DIR}/generated/device_helper.as-built.rc)
   set(rc ${CMAKE_BINARY_DIR}/generated/device_helper.rc)
   target_sources(${target} PRIVATE ${rc})
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${NORZA_PACKED_HELPER})
