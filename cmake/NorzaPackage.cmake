@@ -5,7 +5,8 @@
 #   bin/          kelvane.exe, tambrel.dll
 #   include/      tambrel.h
 #   lib/          libtambrel.dll.a (MinGW), tambrel.lib (Microsoft linker)
-#   docs/         the installer guide (for installation programs of the package's bitness)
+#   docs/         the installer guide (for installation programs of the package's
+#                 bitness) and its sample installers (examples/)
 #   RELEASE.txt   what it is: version, commit, signer, how to verify and rebuild it
 #   CHANGELOG.md
 #   SHA256SUMS
@@ -22,6 +23,8 @@
 install(TARGETS kelvane tambrel RUNTIME DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/installer/include/tambrel.h DESTINATION include)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/installer-guide.md DESTINATION docs)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/examples/norza-setup.nsi ${PROJECT_SOURCE_DIR}/docs/examples/norza-setup.iss
+        DESTINATION docs/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
 
 # Import libraries for callers that link tambrel.dll rather than load it. The

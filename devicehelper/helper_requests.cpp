@@ -45,7 +45,7 @@ void AnswerInstall(const helper::InstallRequest& request) {
     } else {
       CUsbInstall install;
       installed = install.Install(request.infDir, request.infName, request.hardwareId);
-      error = installed ? ERROR_SUCCESS : ::GetLastError();
+      error = ::GetLastError();  // after a success, 0 or the restart it needs
       hook.reset();  // before the new-device library goes with `install`
     }
   }

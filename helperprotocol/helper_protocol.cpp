@@ -174,7 +174,7 @@ bool ParseInstallAnswer(const char* data, std::size_t size, bool* installed, uin
   int64_t number = 0;
   if (!wire::DecodeNumber(value + 2, valueLength - 2, 0, UINT32_MAX, &number)) return false;
   const bool success = value[0] == '1';
-  if (success != (number == 0) || !lines.AtEndLine()) return false;
+  if (success != (number == 0 || number == kRestartNeeded) || !lines.AtEndLine()) return false;
   *installed = success;
   *error = static_cast<uint32_t>(number);
   return true;

@@ -15,6 +15,7 @@
 // Answer (the helper's standard output, then exit code 0):
 //   one status line per device, in request order      INSTALLED <0|1> <error>
 //   END                                               END
+// (an installation's error is 0 or kRestartNeeded after a success)
 #pragma once
 
 #include <cstddef>
@@ -92,9 +93,13 @@ extern const char kAnswerEnd[];  // "END\n", the last line of every answer
 bool ParseStateChangeAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
                             std::size_t* chosen);
 
+// ERROR_SUCCESS_REBOOT_REQUIRED: the installation succeeded, and Windows
+// needs a restart to finish it.
+constexpr uint32_t kRestartNeeded = 3010;
+
 void WriteInstallAnswer(wire::Text& out, bool installed, uint32_t error);
-// Reads an installation answer. A success carries error 0, a failure an error
-// other than 0; false for anything else.
+// Reads an installation answer. A success carries error 0 or kRestartNeeded,
+// a failure an error other than those; false for anything else.
 bool ParseInstallAnswer(const char* data, std::size_t size, bool* installed, uint32_t* error);
 
 }  // namespace helper

@@ -88,8 +88,10 @@ TAMBREL_BOOL TAMBREL_CALL InstallDev(int nButtonId, int /*nClickCount*/, const c
       hooks.Remove();
     }
   }
-  // The error of the step that decided the result, whatever the cleanup did.
-  ::SetLastError(installed ? ERROR_SUCCESS : error);
+  // The error of the step that decided the result, whatever the cleanup did;
+  // after a success, whether Windows needs a restart to finish it.
+  if (installed && error != ERROR_SUCCESS_REBOOT_REQUIRED) error = ERROR_SUCCESS;
+  ::SetLastError(error);
   return installed ? 1 : 0;
 }
 

@@ -57,9 +57,9 @@ bool CUsbInstall::Install(const char* infDir, const char* infName, const char* h
 
   CopyOemInf();  // an already present package is no reason to stop
   const bool updated = UpdateDriver();
-  // The update decides the result, so its error is the one the caller sees;
-  // the marking after it must not replace it.
-  const DWORD error = updated ? ERROR_SUCCESS : ::GetLastError();
+  // The update decides the result, so its error (or its restart) is the one
+  // the caller sees; the marking after it must not replace it.
+  const DWORD error = ::GetLastError();
   MarkForReinstall();
   ::SetLastError(error);
   return updated;
@@ -80,12 +80,18 @@ bool CUsbInstall::UpdateDriver() {
   char path[tambrel::kInfPathSize];
   FullInfPath(path);
   ::SetLastError(ERROR_SUCCESS);  // so that a stale error from before is never reported as the update's
-  const BOOL result = g_pfnUpdateDriver(nullptr, m_szHardwareId, path, kInstallFlagForce, nullptr);
+  // Given where to say it, Windows reports a restart the update needs rather
+  // than asking the user itself: a silent installation program must learn
+  // it (to set its reboot flag), and no restart prompt comes up under the
+  // confirmation hook, which would answer it.
+  BOOL restart = FALSE;
+  const BOOL result = g_pfnUpdateDriver(nullptr, m_szHardwareId, path, kInstallFlagForce, &restart);
   if ((static_cast<DWORD>(result) & 0xFF) == 0) {
     // A failure that names no error still must not pass for success.
     if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_GEN_FAILURE);
     return false;
   }
+  ::SetLastError(restart ? ERROR_SUCCESS_REBOOT_REQUIRED : ERROR_SUCCESS);
   return true;
 }
 

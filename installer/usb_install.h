@@ -76,7 +76,8 @@ class CUsbInstall {
 
   // Copies the package, updates the driver, marks media devices with the ID
   // for reinstallation. The result is the update's, and so is the thread's
-  // last error on return (0 when the update succeeded).
+  // last error on return: after a success 0, or ERROR_SUCCESS_REBOOT_REQUIRED
+  // when Windows needs a restart to finish it.
   bool Install(const char* infDir, const char* infName, const char* hardwareId);
   bool CopyOemInf();
   bool UpdateDriver();

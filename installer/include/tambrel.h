@@ -33,7 +33,10 @@ TAMBREL_BOOL TAMBREL_CALL CloseZDLWindow(void);
  * update function is unavailable, or when a text is NULL or longer than 199
  * characters (then nothing is done). After 0 the thread's last error
  * (GetLastError) says why: ERROR_INVALID_PARAMETER for refused texts, else
- * the error of the step that failed; after 1 it is 0.
+ * the error of the step that failed. After 1 it is 0, or
+ * ERROR_SUCCESS_REBOOT_REQUIRED (3010) when Windows needs a restart to finish
+ * the update: the installation program sets its reboot flag (Windows does
+ * not ask the user itself).
  * Updating drivers needs an elevated (administrator) process, and InstallDev
  * never asks for consent itself: the installation program must ask for
  * administrator rights (NSIS: RequestExecutionLevel admin; Inno Setup:

@@ -145,6 +145,7 @@ BOOL WINAPI SimUpdateDriver(HWND, LPCSTR hardwareId, LPCSTR fullInfPath, DWORD f
       UpdateDriverCall{hardwareId ? hardwareId : "", fullInfPath ? fullInfPath : "", flags, reboot != nullptr});
   if (RefusedInWow64() || RefusedWithoutRights()) return FALSE;
   if (!g_machine.updateResult) SetLastError(g_machine.updateError);
+  if (reboot != nullptr) *reboot = g_machine.updateResult && g_machine.updateNeedsRestart;
   return g_machine.updateResult;
 }
 

@@ -114,6 +114,7 @@ struct Machine {
   // fail with ERROR_IN_WOW64, except inside the device helper.
   bool wow64 = false;
   DWORD updateError = ERROR_GEN_FAILURE;  // the update's error when updateResult is FALSE
+  bool updateNeedsRestart = false;        // a successful update says Windows needs a restart
   HelperRun helperRun = HelperRun::Answers;
   std::vector<std::string> helperRequests;  // what each helper run was given
   // Runs as each helper run starts: the messages that the wait for the helper

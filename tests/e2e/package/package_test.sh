@@ -15,12 +15,12 @@
 #  - the listed files, matching SHA256SUMS, the guide for the package's
 #    bitness; sizes within their limits and a binary one byte past refused;
 #    relocations kept for ASLR; no symbol tables; import libraries that link
-#    (lld-link stands in for the Microsoft linker); and, on the 32-bit build,
-#    the helper each binary unpacks is the signed one, and the packaged
-#    tambrel.dll serves an NSIS installer.
-#   package_test.sh BUILD_DIR WORK_DIR OBJDUMP MINGW_CC LLD_LINK CLANG_TARGET [MAKENSIS]
+#    (lld-link stands in for the Microsoft linker); on the 32-bit build, the
+#    helper each binary unpacks is the signed one; and the packaged
+#    tambrel.dll serves the guide's NSIS installer sample.
+#   package_test.sh BUILD_DIR WORK_DIR OBJDUMP MINGW_CC LLD_LINK CLANG_TARGET [MAKENSIS NORZA_DEVICES]
 set -euo pipefail
-build="$1" work="$2" objdump="$3" mingw_cc="$4" lld_link="$5" clang_target="$6" makensis="${7:-}"
+build="$1" work="$2" objdump="$3" mingw_cc="$4" lld_link="$5" clang_target="$6" makensis="${7:-}" devices="${8:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 source_dir="$(cd "$here/../../.." && pwd)"
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
@@ -141,9 +141,9 @@ for way in token command; do
   cd "$work/$way"/Norza-*/
   [ "$(basename "$PWD")" = "$(basename "$work"/out-$way/Norza-*.zip .zip)" ] && [[ "$PWD" != *-unsigned ]] || no "$way: name"
   found="$(find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs)"
-  [ "$found" = "CHANGELOG.md RELEASE.txt SHA256SUMS bin/kelvane.exe bin/tambrel.dll docs/installer-guide.md include/tambrel.h lib/libtambrel.dll.a lib/tambrel.lib" ] ||
+  [ "$found" = "CHANGELOG.md RELEASE.txt SHA256SUMS bin/kelvane.exe bin/tambrel.dll docs/examples/norza-setup.iss docs/examples/norza-setup.nsi docs/installer-guide.md include/tambrel.h lib/libtambrel.dll.a lib/tambrel.lib" ] ||
     no "$way: the package holds: $found"
-  [ "$(wc -l < SHA256SUMS)" -eq 8 ] && sha256sum --strict -c SHA256SUMS > /dev/null || no "$way: SHA256SUMS does not match"
+  [ "$(wc -l < SHA256SUMS)" -eq 10 ] && sha256sum --strict -c SHA256SUMS > /dev/null || no "$way: SHA256SUMS does not match"
   grep -q "^ *$(openssl x509 -in "$work/leaf.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g')$" RELEASE.txt &&
     grep -q "CN=Quorvin Test Code Signing,O=Quorvin Test" RELEASE.txt && grep -q "^Built from: *commit [0-9a-f]\{40\}" RELEASE.txt ||
     no "$way: RELEASE.txt does not name the signer and commit"
@@ -222,7 +222,9 @@ for exe in mingw_caller msvc_caller; do
   "$NORZA_WINE_RUN" --prefix "$NORZA_WINE_PREFIX" --arch "$NORZA_WINE_ARCH" "bin/$exe.exe" || no "$exe: wrong answers"
 done
 if [ -n "$makensis" ]; then
-  nsis="$here/../installer/nsis"
-  "$nsis/run_nsis_probe.sh" "$makensis" "$nsis/tambrel_probe.nsi" "$PWD/bin/tambrel.dll" "$work/nsis" || no "NSIS probe"
+  nsis_target=amd64-unicode
+  [ $x86 -eq 0 ] || nsis_target=x86-unicode
+  "$here/../installer/nsis/run_nsis_sample.sh" "$makensis" $nsis_target "$PWD/bin/tambrel.dll" "$work/nsis" "$devices" ||
+    no "the NSIS installer sample"
 fi
 exit "$fail"

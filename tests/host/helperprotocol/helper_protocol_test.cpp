@@ -157,6 +157,8 @@ TEST(HelperProtocolTest, AnInstallationAnswerPairsSuccessWithNoError) {
   };
   const Case cases[] = {
       {"INSTALLED 1 0\nEND\n", true, true, 0},
+      {"INSTALLED 1 3010\nEND\n", true, true, 3010},  // done, and Windows needs a restart
+      {"INSTALLED 0 3010\nEND\n", false},
       {"INSTALLED 0 3758096907\nEND\n", true, false, 0xE000020B},
       {"INSTALLED 1 5\nEND\n", false},
       {"INSTALLED 0 0\nEND\n", false},

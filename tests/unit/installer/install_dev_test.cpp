@@ -45,7 +45,7 @@ TEST_F(InstallDevTest, RunsCopyUpdateAndMarkingInOrderWithOneLibraryLoad) {
   EXPECT_EQ(kId, m.driverUpdates[0].hardwareId);
   EXPECT_EQ("C:\\drivers\\norza.inf", m.driverUpdates[0].infPath);
   EXPECT_EQ(1u, m.driverUpdates[0].flags);  // forced
-  EXPECT_FALSE(m.driverUpdates[0].rebootOutputGiven);
+  EXPECT_TRUE(m.driverUpdates[0].rebootOutputGiven);  // told, never asking the user itself
 
   const std::vector<std::string> expected = {
       "LoadLibraryExA", "GetProcAddress", "SetupCopyOEMInfA", "UpdateDriverForPlugAndPlayDevicesA",
@@ -72,11 +72,13 @@ TEST_F(InstallDevTest, ResultIsTheLowByteOfTheUpdateWhateverTheCopyGave) {
     BOOL copy;
     unsigned char expected;
     DWORD error;
+    bool restart = false;  // the update says Windows needs a restart
   };
   const DWORD noDevice = static_cast<DWORD>(ERROR_NO_SUCH_DEVINST);
   const Case cases[] = {
       {TRUE, TRUE, 1, 0}, {FALSE, TRUE, 0, noDevice}, {TRUE, FALSE, 1, 0}, {2, TRUE, 1, 0},
       {0x100, TRUE, 0, ERROR_GEN_FAILURE},  // a failure that names no error still says it failed
+      {TRUE, TRUE, 1, ERROR_SUCCESS_REBOOT_REQUIRED, true}, {FALSE, TRUE, 0, noDevice, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "update " << c.update << " copy " << c.copy);
@@ -84,6 +86,7 @@ TEST_F(InstallDevTest, ResultIsTheLowByteOfTheUpdateWhateverTheCopyGave) {
     sim::machine().updateResult = c.update;
     sim::machine().updateError = noDevice;
     sim::machine().copyOemInfResult = c.copy;
+    sim::machine().updateNeedsRestart = c.restart;
     sim::AddDevice("MEDIA\\NOFLAGS", sim::kMediaClass, {kId});
     ::SetLastError(0xDEAD);
     EXPECT_EQ(c.expected, Install());
@@ -298,9 +301,11 @@ TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
     unsigned char result;
     DWORD error;
     const char* word;
+    bool restart = false;
   };
   const Case cases[] = {
       {"answers", HelperRun::Answers, TRUE, 1, ERROR_SUCCESS, "Disabled"},
+      {"answers that a restart is needed", HelperRun::Answers, TRUE, 1, ERROR_SUCCESS_REBOOT_REQUIRED, "Disabled", true},
       {"answers a failed update", HelperRun::Answers, FALSE, 0, static_cast<DWORD>(ERROR_NO_SUCH_DEVINST),
        "Disabled"},
       {"crashes after its first line", HelperRun::Crashes, TRUE, 0, ERROR_PROCESS_ABORTED, "Fail"},
@@ -320,6 +325,7 @@ TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
     m.helperRun = c.run;
     m.updateResult = c.update;
     m.updateError = ERROR_NO_SUCH_DEVINST;
+    m.updateNeedsRestart = c.restart;
     for (const auto& id : ids) sim::AddDevice(id, sim::kUsbClass, {id.substr(0, id.size() - 2)});
 
     ::SetLastError(0xDEAD);
