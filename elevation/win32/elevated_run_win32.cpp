@@ -5,7 +5,6 @@
 // which never asks for consent, carries none of this.
 #include "elevated_run.h"
 
-#include <ntsecapi.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -14,6 +13,7 @@
 #include "answer_pipe.h"
 #include "elevation_protocol.h"
 #include "platform/process_run.h"
+#include "platform/random.h"
 #include "platform/unique_handle.h"
 
 namespace elevation {
@@ -24,7 +24,7 @@ namespace {
 // nobody can make it before the panel does.
 bool NewPipeName(char (&name)[kAnswerPipeNameSize]) {
   unsigned long long random = 0;
-  if (!RtlGenRandom(&random, sizeof random)) return false;
+  if (!platform::RandomBytes(&random, sizeof random)) return false;
   MakeAnswerPipeName(random, name);
   return true;
 }
@@ -118,11 +118,12 @@ BOOL RunElevated(int32_t mode, platform::ProcessRun* run) {
   channel.context = &answer;
   // A run that never ends must not keep the panel, hidden, for ever; what it
   // still writes goes nowhere once the pipe is gone. It is ended where the
-  // handle Windows gave allows that.
+  // handle Windows gave allows that (and its helper with it); where not, the
+  // panel says that it may still be switching.
   if (!platform::AwaitProcess(process.get(), channel, run, kElevatedRunWait)) {
     run->timedOut = true;
     run->exitCode = WAIT_TIMEOUT;
-    ::TerminateProcess(process.get(), WAIT_TIMEOUT);
+    run->stillRunning = !::TerminateProcess(process.get(), WAIT_TIMEOUT);
   } else if (!::GetExitCodeProcess(process.get(), &run->exitCode)) {
     run->exitCode = ERROR_PROCESS_ABORTED;
   }
