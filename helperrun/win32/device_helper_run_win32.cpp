@@ -12,6 +12,9 @@ namespace helperrun {
 
 namespace {
 
+// How long a helper ended at its limit is given to go before its file is removed.
+constexpr DWORD kEndWait = 10 * 1000;
+
 // The pipe ends the helper gets as standard input and output; only those are
 // handed to it where the platform can restrict inheritance.
 class ChildHandles {
@@ -38,7 +41,13 @@ class ChildHandles {
   bool restricted_ = false;
 };
 
-bool StartHelper(const char* path, HANDLE input, HANDLE output, PROCESS_INFORMATION* process) {
+// The helper lives no longer than its caller: started suspended, it joins a
+// job that ends it when the job's last handle, ours, closes (also when this
+// process is ended), and only then runs. Windows 7 refuses a job to a
+// process that is in one already (as under some installers' own jobs): the
+// helper then runs without, under its caller's limits alone.
+bool StartHelper(const char* path, const char* folder, HANDLE input, HANDLE output, PROCESS_INFORMATION* process,
+                 platform::unique_kernel_handle* job) {
   ChildHandles inherited(input, output);
   STARTUPINFOEXA startup{};
   startup.StartupInfo.cb = sizeof startup.StartupInfo;
@@ -46,7 +55,7 @@ bool StartHelper(const char* path, HANDLE input, HANDLE output, PROCESS_INFORMAT
   startup.StartupInfo.hStdInput = input;
   startup.StartupInfo.hStdOutput = output;
   startup.StartupInfo.hStdError = output;
-  DWORD flags = CREATE_NO_WINDOW;
+  DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
   if (inherited.list() != nullptr) {
     startup.StartupInfo.cb = sizeof startup;
     startup.lpAttributeList = inherited.list();
@@ -56,8 +65,27 @@ bool StartHelper(const char* path, HANDLE input, HANDLE output, PROCESS_INFORMAT
   std::strcpy(commandLine, "\"");
   std::strcat(commandLine, path);
   std::strcat(commandLine, "\"");
-  return ::CreateProcessA(path, commandLine, nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                          &startup.StartupInfo, process) != FALSE;
+  // Its own folder as its current one, never the caller's (a user's folder, say).
+  if (!::CreateProcessA(path, commandLine, nullptr, nullptr, TRUE, flags, nullptr, folder, &startup.StartupInfo,
+                        process)) {
+    return false;
+  }
+  job->reset(::CreateJobObjectA(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!*job ||
+      !::SetInformationJobObject(job->get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+      !::AssignProcessToJobObject(job->get(), process->hProcess)) {
+    job->reset();
+  }
+  if (::ResumeThread(process->hThread) == static_cast<DWORD>(-1)) {
+    platform::last_error_guard keep;
+    ::TerminateProcess(process->hProcess, ERROR_PROCESS_ABORTED);
+    ::CloseHandle(process->hThread);
+    ::CloseHandle(process->hProcess);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -71,14 +99,17 @@ BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, 
   HelperFile helper;
   if (!helper.Place()) return FALSE;
 
-  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  platform::unique_kernel_handle inputRead, inputWrite, outputRead, outputWrite;
+  // Made inheritable only where the helper's own ends are concerned, and
+  // handed to it alone: this process's ends never reach another process that
+  // another thread starts meanwhile (holding the input's writing end open,
+  // it would keep the helper waiting for the rest of its request).
+  platform::unique_kernel_handle inputRead, inputWrite, outputRead, outputWrite, job;
   PROCESS_INFORMATION process{};
-  if (!::CreatePipe(inputRead.put(), inputWrite.put(), &inheritable, 0) ||
-      !::CreatePipe(outputRead.put(), outputWrite.put(), &inheritable, 64 * 1024) ||
-      !::SetHandleInformation(inputWrite.get(), HANDLE_FLAG_INHERIT, 0) ||
-      !::SetHandleInformation(outputRead.get(), HANDLE_FLAG_INHERIT, 0) ||
-      !StartHelper(helper.path(), inputRead.get(), outputWrite.get(), &process)) {
+  if (!::CreatePipe(inputRead.put(), inputWrite.put(), nullptr, 0) ||
+      !::CreatePipe(outputRead.put(), outputWrite.put(), nullptr, 64 * 1024) ||
+      !::SetHandleInformation(inputRead.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) ||
+      !::SetHandleInformation(outputWrite.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) ||
+      !StartHelper(helper.path(), helper.folder(), inputRead.get(), outputWrite.get(), &process, &job)) {
     const DWORD error = ::GetLastError();
     ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
     return FALSE;  // the helper's file goes with `helper`, keeping the error
@@ -99,7 +130,7 @@ BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, 
     // ever; the helper's file and folder go once it has ended.
     run->timedOut = true;
     ::TerminateProcess(processHandle.get(), ERROR_TIMEOUT);
-    ::WaitForSingleObject(processHandle.get(), 10 * 1000);
+    ::WaitForSingleObject(processHandle.get(), kEndWait);
   }
   if (!::GetExitCodeProcess(processHandle.get(), &run->exitCode)) run->exitCode = ERROR_PROCESS_ABORTED;
   return TRUE;

@@ -34,8 +34,9 @@ class HelperFile {
   // the thread's last error, when it cannot be done, kHelperChangedError when
   // the file no longer holds the embedded image; nothing is left behind then.
   bool Place();
-  // The helper's full path; valid after Place succeeded.
+  // The helper's full path, and its folder's; valid after Place succeeded.
   const char* path() const { return path_; }
+  const char* folder() const { return folder_.path(); }
   // Once the helper's process has started: the file may be let go.
   void EndHold() { hold_.reset(); }
 

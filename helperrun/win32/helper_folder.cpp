@@ -1,7 +1,7 @@
 #include "helper_folder.h"
 
-#include <aclapi.h>
-#include <ntsecapi.h>
+#include "platform/random.h"
+
 #include <winternl.h>
 
 #include <cstdlib>
@@ -109,42 +109,66 @@ bool RunsUnderWine() {
   return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// What the handle that created the folder says of it: a folder of its own
-// (no link to elsewhere), owned as asked, and open to nobody but those the
-// descriptor names. Windows gives back the protected descriptor it was given;
-// one that reads back unprotected is not the folder asked for, except under
-// Wine, whose made-up descriptor lacks the protection: there is nothing to
-// hold it to there.
+// The folder's owner and DACL, read through the handle itself.
+platform::unique_malloc<void> ReadSecurity(HANDLE folder) {
+  constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD needed = 0;
+  ::GetKernelObjectSecurity(folder, kWhat, nullptr, 0, &needed);
+  platform::unique_malloc<void> read(needed != 0 ? std::malloc(needed) : nullptr);
+  if (read && !::GetKernelObjectSecurity(folder, kWhat, read.get(), needed, &needed)) read.reset();
+  return read;
+}
+
+// What the handle says of the folder: a folder of its own (no link to
+// elsewhere), with the security it was made with. Windows gives back the
+// protected descriptor it was given; Wine keeps none on files and makes one
+// up, unprotected: there is nothing to hold it to there.
 bool FolderIsAsCreated(HANDLE folder, const HelperFolderSecurity& security) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return false;
   }
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR read = nullptr;
-  if (::GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                        nullptr, &dacl, nullptr, &read) != ERROR_SUCCESS) {
-    return false;
-  }
-  platform::unique_hlocal held(read);
+  platform::unique_malloc<void> read = ReadSecurity(folder);
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  if (!::GetSecurityDescriptorControl(read, &control, &revision)) return false;
-  if ((control & SE_DACL_PROTECTED) == 0) return RunsUnderWine();
-  if (owner == nullptr || !::EqualSid(owner, security.owner()) || dacl == nullptr) return false;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!::GetAce(dacl, i, &ace)) return false;
-    const auto* header = static_cast<ACE_HEADER*>(ace);
-    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE ||
-        !security.Grants(reinterpret_cast<PSID>(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart))) {
-      return false;
-    }
-  }
-  return true;
+  if (!read || !::GetSecurityDescriptorControl(read.get(), &control, &revision)) return false;
+  if ((control & SE_DACL_PROTECTED) == 0 && RunsUnderWine()) return true;
+  return security.Describes(read.get());
+}
+
+// A helper's folder that outlived its caller (Windows cannot delete a
+// running program's file, so a caller ended while its helper ran leaves its
+// folder behind, the helper itself ended with it): removed by the next run of
+// the same kind of caller. Only a folder made as this run would make it, and
+// held by nobody, is touched: a live run's hold shares no deletion, and what
+// another user made fails the check.
+void RemoveLeftBehind(const char* parent, const HelperFolderSecurity& security) {
+  char pattern[MAX_PATH];
+  std::strcpy(pattern, parent);
+  std::strcat(pattern, "norza-*");
+  WIN32_FIND_DATAA found{};
+  HANDLE search = ::FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || std::strlen(found.cFileName) != 6 + 16) continue;
+    char folder[MAX_PATH];
+    std::strcpy(folder, parent);
+    std::strcat(folder, found.cFileName);
+    platform::unique_hfile held(::CreateFileA(folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!held || !FolderIsAsCreated(held.get(), security)) continue;
+    // Nobody but this kind of caller can change what is inside.
+    char file[MAX_PATH];
+    std::strcpy(file, folder);
+    std::strcat(file, "\\");
+    std::strcat(file, kHelperFile);
+    ::DeleteFileA(file);
+    FILE_DISPOSITION_INFO remove{TRUE};
+    ::SetFileInformationByHandle(held.get(), FileDispositionInfo, &remove, sizeof remove);
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
 }
 
 }  // namespace
@@ -183,6 +207,33 @@ bool HelperFolderSecurity::Build(PSID user, bool elevated) {
          ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 
+bool HelperFolderSecurity::Describes(PSECURITY_DESCRIPTOR read) const {
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE, present = FALSE;
+  PACL dacl = nullptr;
+  if (read == nullptr || !::GetSecurityDescriptorControl(read, &control, &revision) ||
+      (control & SE_DACL_PROTECTED) == 0 || !::GetSecurityDescriptorOwner(read, &owner, &defaulted) ||
+      owner == nullptr || !::EqualSid(owner, owner_) || !::GetSecurityDescriptorDacl(read, &present, &dacl, &defaulted) ||
+      !present || dacl == nullptr) {
+    return false;
+  }
+  // Denying entries take nothing away that matters; any other entry must
+  // grant one of those the folder was made for.
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!::GetAce(dacl, i, &ace)) return false;
+    const auto* header = static_cast<ACE_HEADER*>(ace);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        !Grants(reinterpret_cast<PSID>(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool HelperFolderSecurity::Grants(PSID sid) const {
   for (PSID granted : granted_) {
     if (granted != nullptr && ::EqualSid(granted, sid)) return true;
@@ -196,9 +247,10 @@ bool HelperFolder::Create() {
   char parent[MAX_PATH];
   char folder[MAX_PATH];
   if (!BuildFolderSecurity(&security, &elevated) || !FolderParent(elevated, parent)) return false;
+  RemoveLeftBehind(parent, security);
   for (int attempt = 0; attempt < 32; ++attempt) {
     unsigned long long random = 0;
-    if (!RtlGenRandom(&random, sizeof random)) {
+    if (!platform::RandomBytes(&random, sizeof random)) {
       LARGE_INTEGER now;
       ::QueryPerformanceCounter(&now);
       random = static_cast<unsigned long long>(now.QuadPart) ^ ::GetCurrentProcessId() ^ attempt;

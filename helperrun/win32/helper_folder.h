@@ -24,6 +24,11 @@ class HelperFolderSecurity {
   PSID owner() const { return owner_; }
   // Whether the DACL names `sid`.
   bool Grants(PSID sid) const;
+  // Whether a descriptor read back from a folder is this one's in effect:
+  // protected, owned by this owner, and every entry that is not a denial
+  // granting one of those named here (the platform may merge or reorder
+  // entries, never add a grantee).
+  bool Describes(PSECURITY_DESCRIPTOR read) const;
 
  private:
   PSID owner_ = nullptr;

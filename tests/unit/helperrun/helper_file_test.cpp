@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "helper_file.h"
 #include "helper_image.h"
@@ -38,6 +40,38 @@ TEST(HelperFolderSecurityTest, AdmitsOnlyWhatTheCallersTokenCalls) {
         nullptr));
     EXPECT_STREQ(c.sddl, sddl);
     ::LocalFree(sddl);
+  }
+}
+
+// What the folder's handle reads back is checked against what it was made
+// with: Windows gives back the protected descriptor; Wine makes one up, so
+// the check is shown here on built ones (an elevated caller's folder).
+TEST(HelperFolderSecurityTest, AcceptsOnlyTheDescriptorTheFolderWasMadeWith) {
+  const char user[] = "S-1-5-21-7-8-9-1001";
+  const struct {
+    const char* what;
+    const char* sddl;
+    bool accepted;
+  } cases[] = {
+      {"as made", "O:BAD:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)", true},
+      {"merged, with a denial", "O:BAD:P(D;;WD;;;WD)(A;;FA;;;SY)(A;OICI;GA;;;BA)", true},
+      {"unprotected", "O:BAD:(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)", false},
+      {"owned by the user", "O:S-1-5-21-7-8-9-1001D:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)", false},
+      {"the user may write", "O:BAD:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)(A;;FW;;;S-1-5-21-7-8-9-1001)", false},
+      {"users may delete", "O:BAD:P(A;OICI;GA;;;BA)(A;;SD;;;BU)", false},
+      {"no DACL", "O:BA", false},
+  };
+  PSID sid = nullptr;
+  ASSERT_TRUE(::ConvertStringSidToSidA(user, &sid));
+  helperrun::HelperFolderSecurity security;
+  ASSERT_TRUE(security.Build(sid, true));
+  ::LocalFree(sid);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PSECURITY_DESCRIPTOR read = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(c.sddl, SDDL_REVISION_1, &read, nullptr));
+    EXPECT_EQ(c.accepted, security.Describes(read));
+    ::LocalFree(read);
   }
 }
 
@@ -166,6 +200,75 @@ TEST(HelperFileTest, HoldsOnlyTheBytesItCarries) {
     EXPECT_FALSE(Exists(g_written) || Exists(folder));
   }
   helperrun::g_afterHelperWritten = nullptr;
+}
+
+// The helper folders under the Windows temporary folder (every test under
+// Wine runs elevated).
+std::vector<std::string> HelperFolders() {
+  char windows[MAX_PATH];
+  ::GetSystemWindowsDirectoryA(windows, MAX_PATH);
+  std::vector<std::string> found;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = ::FindFirstFileA((std::string(windows) + "\\Temp\\norza-*").c_str(), &entry);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileA(search, &entry)) {
+    found.push_back(entry.cFileName);
+  }
+  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+  return found;
+}
+
+// Runs helper_run_caller with `args`; its output goes to `output`.
+PROCESS_INFORMATION StartCaller(const std::string& args, const std::string& output) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE out = ::CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = out;
+  std::string line = "\"" HELPER_RUN_CALLER "\" " + args;
+  PROCESS_INFORMATION process{};
+  EXPECT_TRUE(::CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+  ::CloseHandle(out);
+  ::CloseHandle(process.hThread);
+  return process;
+}
+
+// The helper never outlives its caller: ended with it, and ended at its
+// limit, when its folder goes at once. A caller that was ended leaves its
+// folder behind (Windows deletes no running program's file); the next run
+// removes it.
+TEST(HelperRunTest, TheHelperEndsWithItsCallerOrAtItsLimit) {
+  ASSERT_TRUE(HelperFolders().empty());
+  char temp[MAX_PATH];
+  ::GetTempPathA(MAX_PATH, temp);
+  const std::string pidFile = std::string(temp) + "norza-stand-in.pid", output = std::string(temp) + "caller.txt";
+  ::DeleteFileA(pidFile.c_str());
+  ::SetEnvironmentVariableA("NORZA_STAND_IN_PID", pidFile.c_str());
+  ::SetEnvironmentVariableA("NORZA_STAND_IN_HANG", "1");
+  PROCESS_INFORMATION caller = StartCaller("", output);
+  DWORD pid = 0;
+  for (int i = 0; i < 200 && pid == 0; ++i, ::Sleep(50)) std::ifstream(pidFile) >> pid;
+  ASSERT_NE(0u, pid) << "the stand-in helper did not start";
+  HANDLE helper = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+  ASSERT_NE(nullptr, helper);
+  ::TerminateProcess(caller.hProcess, 1);
+  ::WaitForSingleObject(caller.hProcess, 5000);
+  ::CloseHandle(caller.hProcess);
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(helper, 5000)) << "the helper outlived its caller";
+  ::CloseHandle(helper);
+  EXPECT_EQ(1u, HelperFolders().size());
+
+  caller = StartCaller("300", output);
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(caller.hProcess, 20000));
+  ::CloseHandle(caller.hProcess);
+  std::string said;
+  std::getline(std::ifstream(output), said);
+  EXPECT_EQ("exit 1460, timed out 1, output ", said);  // ERROR_TIMEOUT
+  EXPECT_TRUE(HelperFolders().empty()) << "left behind: " << (HelperFolders().empty() ? "" : HelperFolders()[0]);
+  ::SetEnvironmentVariableA("NORZA_STAND_IN_PID", nullptr);
+  ::SetEnvironmentVariableA("NORZA_STAND_IN_HANG", nullptr);
+  ::DeleteFileA(pidFile.c_str());
+  ::DeleteFileA(output.c_str());
 }
 
 }  // namespace
