@@ -13,6 +13,11 @@ constexpr char kSwitchFailedAdvice[] =
     "Close the programs that use the Norza and try again, or start the control panel as an "
     "administrator.";
 constexpr char kModeNotChanged[] = "The Norza's driver mode could not be changed.";
+constexpr char kSwitchUnknown[] =
+    "Switching the Norza's functions did not finish in the time allowed: whether they follow the chosen mode is "
+    "not known.\n\nStart the control panel again: it brings them in line with the mode stored.";
+constexpr char kStillRunning[] =
+    " The switch could not be stopped and may still be going on: wait a minute before you do.";
 constexpr char kModeNotStored[] =
     "\n\nThe chosen mode could not be stored in the registry: the next start of the control panel would "
     "switch the Norza back to the mode stored there.";
@@ -22,22 +27,26 @@ constexpr char kNotStarted[] =
     "\n\nWindows could not start the control panel with an administrator's rights (error ";
 
 static_assert(sizeof kSwitchFailedCount + sizeof kSwitchFailedOf + sizeof kSwitchFailedAdvice + 2 * 10 +
-                      sizeof kModeNotStored + sizeof kConsentNeeded + sizeof kNotStarted + 10 + 2 <=
+                      sizeof kSwitchUnknown + sizeof kStillRunning + sizeof kModeNotStored + sizeof kConsentNeeded +
+                      sizeof kNotStarted + 10 + 2 <=
                   sizeof AfterSwitch::text,
-              "room for the longest report");
+              "room for every part of a report at once");
 
 }  // namespace
 
 AfterSwitch DecideAfterSwitch(const SwitchOutcome& outcome, bool stored, bool answeredOk) {
   AfterSwitch after;
-  if (outcome.failed == 0 && stored) {
+  if (outcome.failed == 0 && stored && !outcome.unknown) {
     after.logOff = answeredOk;
     return after;
   }
   // A log-off would hide that the mode is not in force: the user learns what to do instead.
   after.report = true;
   wire::Text text;
-  if (outcome.failed > 0) {
+  if (outcome.unknown) {
+    text.Append(kSwitchUnknown);
+    if (outcome.stillRunning) text.Append(kStillRunning);
+  } else if (outcome.failed > 0) {
     text.Append(kSwitchFailedCount);
     text.AppendNumber(outcome.failed);
     text.Append(kSwitchFailedOf);

@@ -8,14 +8,15 @@
 struct AfterSwitch {
   bool logOff = false;
   bool report = false;  // a failure box with `text`
-  char text[768] = {};
+  char text[1024] = {};
 };
 
 // A log-off only once the mode is in force and stored for the next start,
 // and only when the user answered the prompt with OK. Otherwise, a failure
 // says what failed and what to do (the stored mode stays, so the next
-// opening finishes the switch): how many functions could not be switched, or
-// that the mode could not be changed; then that consent is needed, that the
-// elevated run could not be started (with the error), or that the mode could
-// not be stored.
+// opening finishes the switch): that the switch did not finish in time (and
+// may still go on), how many functions could not be switched, or that the
+// mode could not be changed; then that consent is needed, that the elevated
+// run could not be started (with the error), or that the mode could not be
+// stored.
 AfterSwitch DecideAfterSwitch(const SwitchOutcome& outcome, bool stored, bool answeredOk);

@@ -7,6 +7,9 @@
 namespace {
 
 std::FILE* g_statusOutput = nullptr;  // null: standard output
+// A line is written whole or not at all, and never by a muted thread.
+SRWLOCK g_statusLock = SRWLOCK_INIT;
+DWORD g_mutedThread = 0;
 
 }  // namespace
 
@@ -16,9 +19,26 @@ std::FILE* StatusOutput() { return g_statusOutput != nullptr ? g_statusOutput : 
 
 void PrintStatusLine(const char* id, const char* word) {
   char line[kStatusLineSize];
-  if (FormatStatusLine(line, sizeof line, id, word) != 0) std::fputs(line, StatusOutput());
-  // Lines reach a redirected output at once, even if the session ends next.
-  std::fflush(StatusOutput());
+  const std::size_t length = FormatStatusLine(line, sizeof line, id, word);
+  ::AcquireSRWLockExclusive(&g_statusLock);
+  if (length != 0 && ::GetCurrentThreadId() != g_mutedThread) {
+    std::fputs(line, StatusOutput());
+    // Lines reach a redirected output at once, even if the session ends next.
+    std::fflush(StatusOutput());
+  }
+  ::ReleaseSRWLockExclusive(&g_statusLock);
+}
+
+void MuteStatusLines(unsigned long thread) {
+  ::AcquireSRWLockExclusive(&g_statusLock);
+  g_mutedThread = thread;
+  ::ReleaseSRWLockExclusive(&g_statusLock);
+}
+
+void UnmuteStatusLines(unsigned long thread) {
+  ::AcquireSRWLockExclusive(&g_statusLock);
+  if (g_mutedThread == thread) g_mutedThread = 0;
+  ::ReleaseSRWLockExclusive(&g_statusLock);
 }
 
 bool ReadInstanceId(HDEVINFO set, PSP_DEVINFO_DATA element, char (&id)[kInstanceIdSize]) {

@@ -22,3 +22,9 @@ void PrintStatusLine(const char* id, const char* word);
 // (the device helper's, the elevated run's; null: standard output again).
 void SetStatusOutput(std::FILE* output);
 std::FILE* StatusOutput();
+
+// A step given up at its limit runs on in a thread of its own: from the
+// return of MuteStatusLines, `thread` prints nothing more (an answer may end
+// meanwhile), until it says, as it ends, UnmuteStatusLines.
+void MuteStatusLines(unsigned long thread);
+void UnmuteStatusLines(unsigned long thread);

@@ -19,6 +19,7 @@ enum class RunOutcome {
   Answered,    // it answered for every device
   Failed,      // it ran, but its answer is missing or wrong: every device it had reads "Fail"
   NotStarted,  // it did not start
+  TimedOut,    // it was ended at its limit: what it did is not known, and every device it had reads "Fail"
 };
 
 struct SelectedDevice {

@@ -28,7 +28,9 @@ RunOutcome RunHelper(HandedOverStep& step) {
   const bool answered = run.exitCode == ERROR_SUCCESS && !run.outputTruncated && !run.timedOut &&
                         helper::ParseStateChangeAnswer(run.output, run.outputSize, step.expected(),
                                                        step.expectedCount(), step.answers());
+  const bool timedOut = run.timedOut;
   platform::FreeProcessRun(&run);
+  if (timedOut) return RunOutcome::TimedOut;
   return answered ? RunOutcome::Answered : RunOutcome::Failed;
 }
 

@@ -1,7 +1,11 @@
 #include "state_change.h"
 
+#include <cstdlib>
+
 #include "device_control.h"
 #include "device_status.h"
+#include "platform/pumping_wait.h"
+#include "platform/unique_handle.h"
 
 namespace {
 
@@ -70,11 +74,64 @@ void BeginStep(StateChangeBatch* batches, std::size_t count) {
   for (std::size_t b = 0; b < count; ++b) batches[b].outcome = MakeStateChangeContext(batches[b].stateChange);
 }
 
-void ChangeInProcess(StateChangeBatch* batches, std::size_t count) {
+namespace {
+
+void ChangeNow(StateChangeBatch* batches, std::size_t count) {
   BeginStep(batches, count);
   CDeviceControl control;
   for (std::size_t b = 0; b < count; ++b) {
     batches[b].result = control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, batches[b].count, batches[b].patterns,
                                                       ApplyStateChange, &batches[b].outcome);
   }
+}
+
+// A step on a thread of its own, with its own copy of the batches: given up,
+// it may still run after its caller has returned. Whichever of the two is
+// done with it last frees it.
+struct ThreadStep {
+  LONG references;
+  std::size_t count;
+  StateChangeBatch batches[kMaxStepBatches];
+};
+
+void Release(ThreadStep* step) {
+  if (::InterlockedDecrement(&step->references) == 0) std::free(step);
+}
+
+DWORD WINAPI RunThreadStep(void* context) {
+  auto* step = static_cast<ThreadStep*>(context);
+  ChangeNow(step->batches, step->count);
+  UnmuteStatusLines(::GetCurrentThreadId());
+  Release(step);
+  return 0;
+}
+
+}  // namespace
+
+bool ChangeInProcess(StateChangeBatch* batches, std::size_t count, DWORD limit) {
+  if (count > kMaxStepBatches) count = kMaxStepBatches;
+  auto* step = static_cast<ThreadStep*>(std::malloc(sizeof(ThreadStep)));
+  platform::unique_kernel_handle thread;
+  if (step != nullptr) {
+    step->references = 2;
+    step->count = count;
+    for (std::size_t b = 0; b < count; ++b) step->batches[b] = batches[b];
+    thread.reset(::CreateThread(nullptr, 0, RunThreadStep, step, 0, nullptr));
+  }
+  if (!thread) {  // no room for a thread: the step runs here, without a limit
+    std::free(step);
+    ChangeNow(batches, count);
+    return true;
+  }
+  const bool finished = platform::WaitPumpingMessages(thread.get(), limit);
+  if (finished) {
+    for (std::size_t b = 0; b < count; ++b) batches[b] = step->batches[b];
+  } else {
+    // What it did not report by now is not known; what it reports later
+    // must not reach an answer that has ended.
+    MuteStatusLines(::GetThreadId(thread.get()));
+    BeginStep(batches, count);
+  }
+  Release(step);
+  return finished;
 }

@@ -30,6 +30,9 @@ bool AlreadyInState(PSP_DEVINFO_DATA element, DWORD stateChange);
 // the state asked for is not changed again and reads as done.
 int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t index, void* context);
 
+// A step enables one mode's functions, then disables the other's.
+constexpr std::size_t kMaxStepBatches = 2;
+
 // One batch of a step: the devices its patterns select get `stateChange`.
 struct StateChangeBatch {
   int32_t count;
@@ -43,5 +46,10 @@ struct StateChangeBatch {
 void BeginStep(StateChangeBatch* batches, std::size_t count);
 
 // The step in this process: batch after batch, one status line per selected
-// device in the walk's order.
-void ChangeInProcess(StateChangeBatch* batches, std::size_t count);
+// device in the walk's order. A class installer's call may never return: the
+// step runs on a thread of its own, for at most `limit` milliseconds, while
+// this thread's messages go on. False when the limit cut it short: then what
+// became of the devices it did not report is not known (the outcomes are
+// empty), and it prints no more; the process is expected to end before long,
+// and that thread with it.
+bool ChangeInProcess(StateChangeBatch* batches, std::size_t count, DWORD limit);

@@ -1,6 +1,7 @@
 #include "state_change_step.h"
 
 #include "device_control.h"
+#include "device_helper_run.h"
 #include "helper_step.h"
 #include "platform/wow64.h"
 
@@ -16,13 +17,11 @@ int32_t ChangeDevices(int32_t count, const char* const* patterns, DWORD stateCha
 
 }  // namespace
 
-void ChangeDeviceStates(StateChangeBatch* batches, std::size_t count) {
-  if (count > helper::kMaxBatches) count = helper::kMaxBatches;
-  if (platform::RunsUnderWow64()) {
-    ChangeThroughHelper(batches, count);
-  } else {
-    ChangeInProcess(batches, count);
-  }
+bool ChangeDeviceStates(StateChangeBatch* batches, std::size_t count) {
+  if (count > kMaxStepBatches) count = kMaxStepBatches;
+  if (platform::RunsUnderWow64()) return ChangeThroughHelper(batches, count) != RunOutcome::TimedOut;
+  // The same limit as through the helper.
+  return ChangeInProcess(batches, count, helperrun::kDeviceStepHelperWait);
 }
 
 int32_t CDeviceControl::EnableDevices(int32_t count, const char* const* patterns,

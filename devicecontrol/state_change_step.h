@@ -12,5 +12,7 @@
 
 // Changes the batches in order, one status line per selected device in the
 // walk's order, batch after batch: in this process, or through one helper run
-// for the whole step.
-void ChangeDeviceStates(StateChangeBatch* batches, std::size_t count);
+// for the whole step. Either way the step is given up after
+// helperrun::kDeviceStepHelperWait: false then, and what became of the
+// devices not reported as changed is not known.
+bool ChangeDeviceStates(StateChangeBatch* batches, std::size_t count);

@@ -15,6 +15,8 @@ SwitchOutcome TallyStep(const StateChangeBatch* batches, int count) {
 SwitchOutcome ApplyDriverMode(int mode) {
   StateChangeBatch batches[2];
   ModeStep(mode, batches);
-  ChangeDeviceStates(batches, 2);
-  return TallyStep(batches, 2);
+  const bool finished = ChangeDeviceStates(batches, 2);
+  SwitchOutcome outcome = TallyStep(batches, 2);
+  outcome.unknown = !finished;
+  return outcome;
 }

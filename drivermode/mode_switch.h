@@ -15,11 +15,14 @@ struct SwitchOutcome {
   bool stored = false;
   bool consentMissing = false;
   uint32_t startError = 0;
+  bool unknown = false;       // a limit cut the switch short: whether the functions changed is not known
+  bool stillRunning = false;  // and the elevated run that was switching could not be ended
 };
 
 // Enables the functions of `mode`, then disables the other mode's, as one
 // step on the route this process's bitness calls for (never asking for
-// consent): one status line per function.
+// consent): one status line per function. Cut short at its limit, the
+// outcome is unknown.
 SwitchOutcome ApplyDriverMode(int mode);
 
 struct StateChangeBatch;

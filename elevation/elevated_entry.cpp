@@ -9,6 +9,7 @@
 
 #include "device_status.h"
 #include "elevation_protocol.h"
+#include "helper_protocol.h"
 #include "mode_store.h"
 #include "mode_switch.h"
 #include "platform/rights.h"
@@ -50,20 +51,34 @@ int ElevatedRunMain(int argc, const char* const* argv) {
     return error != ERROR_SUCCESS ? static_cast<int>(error) : ERROR_INVALID_HANDLE;
   }
   SetStatusOutput(answer);
-  AnswerElevatedRun(command.mode);
+  const bool finished = AnswerElevatedRun(command.mode);
   SetStatusOutput(nullptr);
   std::fclose(answer);
-  return ERROR_SUCCESS;
+  return finished ? ERROR_SUCCESS : ERROR_TIMEOUT;
 }
 
-void AnswerElevatedRun(int mode) {
-  // The machine's one mode, or none: never the user's virtualized copy.
-  const bool stored = platform::TurnOffRegistryVirtualization() && WriteAudioMode(mode);
-  ApplyDriverMode(mode);
-  wire::Text end;
-  WriteAnswerEnd(end, stored);
-  std::fwrite(end.data(), 1, end.size(), StatusOutput());
+namespace {
+
+void Answer(const wire::Text& text) {
+  std::fwrite(text.data(), 1, text.size(), StatusOutput());
   std::fflush(StatusOutput());
+}
+
+}  // namespace
+
+bool AnswerElevatedRun(int mode) {
+  // The machine's one mode, or none: never the user's virtualized copy. Said
+  // at once: if the switch outlives the panel's patience, the panel still
+  // knows that the mode is stored.
+  const bool stored = platform::TurnOffRegistryVirtualization() && WriteAudioMode(mode);
+  wire::Text start;
+  WriteAnswerStart(start, stored);
+  Answer(start);
+  const bool finished = !ApplyDriverMode(mode).unknown;
+  wire::Text end;
+  end.Append(helper::kAnswerEnd);
+  Answer(end);
+  return finished;
 }
 
 }  // namespace elevation

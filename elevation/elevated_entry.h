@@ -8,14 +8,15 @@ namespace elevation {
 // The elevated run, from its command line (elevation_protocol.h). Anything
 // but exactly that form, or a pipe that cannot be opened or is no pipe, is
 // refused whole before anything is stored, switched or written. Returns the
-// exit code: 0 once it answered.
+// exit code: 0 once it answered, ERROR_TIMEOUT when its switch was cut short
+// at its limit (what it did not report is not known).
 int ElevatedRunMain(int argc, const char* const* argv);
 
 // What the elevated run does for `mode` once its answer has somewhere to go
-// (the status output): turns registry virtualization off and stores the
-// mode, switches the Norza's functions of both modes on the route its
-// bitness calls for (never asking for consent itself), and writes their
-// status lines and whether the mode was stored.
-void AnswerElevatedRun(int mode);
+// (the status output): turns registry virtualization off, stores the mode and
+// says whether it did, switches the Norza's functions of both modes on the
+// route its bitness calls for (never asking for consent itself) with their
+// status lines, and ends the answer. False when the switch was cut short.
+bool AnswerElevatedRun(int mode);
 
 }  // namespace elevation

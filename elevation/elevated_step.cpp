@@ -26,7 +26,12 @@ SwitchOutcome SwitchInElevatedRun(int mode, bool storeAlone) {
       answered = run.exitCode == ERROR_SUCCESS && !run.outputTruncated && !run.timedOut &&
                  ParseAnswer(run.output, run.outputSize, step.expected(), step.expectedCount(), step.answers(),
                              &stored);
-      outcome.stored = answered && stored;
+      // A run given up at the panel's limit, or one whose own switch was cut
+      // short at its limit, said before it switched whether it stored the
+      // mode; what it did with the functions is not known.
+      outcome.unknown = run.timedOut || (run.exitCode == ERROR_TIMEOUT && !run.outputTruncated);
+      outcome.stillRunning = run.stillRunning;
+      outcome.stored = answered ? stored : outcome.unknown && AnswerSaysStored(run.output, run.outputSize);
       platform::FreeProcessRun(&run);
     }
   }

@@ -46,22 +46,38 @@ bool ParseCommandLine(int argc, const char* const* argv, Command* command) {
   return true;
 }
 
-void WriteAnswerEnd(wire::Text& out, bool stored) {
-  out.Append(stored ? "STORED 1\n" : "STORED 0\n");
-  out.Append("END\n");
-}
+void WriteAnswerStart(wire::Text& out, bool stored) { out.Append(stored ? "STORED 1\n" : "STORED 0\n"); }
 
-bool ParseAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
-                 std::size_t* chosen, bool* stored) {
-  wire::Lines lines(data, size);
+namespace {
+
+bool ReadStored(wire::Lines& lines, bool* stored) {
   const char* line;
   std::size_t length;
-  if (!ReadStatusLines(lines, expected, count, chosen) || !lines.Next(&line, &length) ||
-      !(wire::Equals(line, length, "STORED 0") || wire::Equals(line, length, "STORED 1")) || !lines.AtEndLine()) {
+  if (!lines.Next(&line, &length) ||
+      !(wire::Equals(line, length, "STORED 0") || wire::Equals(line, length, "STORED 1"))) {
     return false;
   }
   *stored = line[7] == '1';
   return true;
+}
+
+}  // namespace
+
+bool ParseAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
+                 std::size_t* chosen, bool* stored) {
+  wire::Lines lines(data, size);
+  bool said = false;
+  if (!ReadStored(lines, &said) || !ReadStatusLines(lines, expected, count, chosen) || !lines.AtEndLine()) {
+    return false;
+  }
+  *stored = said;
+  return true;
+}
+
+bool AnswerSaysStored(const char* data, std::size_t size) {
+  wire::Lines lines(data, size);
+  bool stored = false;
+  return ReadStored(lines, &stored) && stored;
 }
 
 }  // namespace elevation

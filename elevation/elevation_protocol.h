@@ -3,8 +3,8 @@
 // with nothing but the mode and the pipe that takes the answer:
 //   kelvane.exe --switch-elevated <0 WDM|1 ASIO> \\.\pipe\norza-<16 hex digits>
 // The run finds the Norza's functions itself and answers through that pipe:
+//   STORED <0|1>   (whether the mode is in the registry now; said before it switches)
 //   one status line per function, in the order of an ordinary switch
-//   STORED <0|1>   (whether the mode is in the registry now)
 //   END
 // No platform headers: both sides build and read it alike, and it is tested
 // natively.
@@ -43,11 +43,14 @@ void WriteCommandLine(wire::Text& out, const Command& command);
 // else.
 bool ParseCommandLine(int argc, const char* const* argv, Command* command);
 
-// The answer's last two lines.
-void WriteAnswerEnd(wire::Text& out, bool stored);
-// The answer: status lines as the helper's answer carries them, then whether
-// the mode was stored. False for anything else.
+// The answer's first line.
+void WriteAnswerStart(wire::Text& out, bool stored);
+// The answer: whether the mode was stored, then status lines as the helper's
+// answer carries them, then the end line. False for anything else.
 bool ParseAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
                  std::size_t* chosen, bool* stored);
+// What an answer cut short (a run given up at the panel's limit) still
+// tells: whether its first line says the mode was stored.
+bool AnswerSaysStored(const char* data, std::size_t size);
 
 }  // namespace elevation

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "platform/pumping_wait.h"
+
 namespace platform {
 
 namespace {
-
-constexpr DWORD kPollMilliseconds = 50;
 
 // Takes what the pipe holds now, without waiting for more.
 void Drain(HANDLE pipe, OVERLAPPED* overlapped, ProcessRun* run, std::size_t* capacity) {
@@ -44,55 +44,21 @@ void Drain(HANDLE pipe, OVERLAPPED* overlapped, ProcessRun* run, std::size_t* ca
   }
 }
 
-// Dispatches this thread's messages; a quit message is kept for the caller's
-// own loop and handed back once the process has ended.
-void Pump(bool* quit, WPARAM* quitCode) {
-  MSG message;
-  while (!*quit && ::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      *quit = true;
-      *quitCode = message.wParam;
-      return;
-    }
-    ::TranslateMessage(&message);
-    ::DispatchMessageA(&message);
-  }
-}
-
-
 }  // namespace
 
 bool AwaitProcess(HANDLE process, const OutputChannel& output, ProcessRun* run, DWORD limit) {
-  std::size_t capacity = 0;
-  bool quit = false;
-  bool ended = true;
-  WPARAM quitCode = 0;
-  const DWORD processId = ::GetProcessId(process);
-  const ULONGLONG started = ::GetTickCount64();
-  auto drain = [&] {
-    if (output.ready == nullptr || output.ready(output.context, processId)) {
-      Drain(output.pipe, output.overlapped, run, &capacity);
+  struct Reading {
+    const OutputChannel& output;
+    ProcessRun* run;
+    std::size_t capacity;
+    DWORD processId;
+  } reading{output, run, 0, ::GetProcessId(process)};
+  return WaitPumpingMessages(process, limit, [](void* context) {
+    auto& r = *static_cast<Reading*>(context);
+    if (r.output.ready == nullptr || r.output.ready(r.output.context, r.processId)) {
+      Drain(r.output.pipe, r.output.overlapped, r.run, &r.capacity);
     }
-  };
-  for (;;) {
-    drain();
-    const DWORD woke = quit ? ::WaitForSingleObject(process, kPollMilliseconds)
-                            : ::MsgWaitForMultipleObjectsEx(1, &process, kPollMilliseconds, QS_ALLINPUT,
-                                                            MWMO_INPUTAVAILABLE);
-    if (woke == WAIT_OBJECT_0) break;
-    if (woke == WAIT_FAILED) {
-      ended = ::WaitForSingleObject(process, limit) == WAIT_OBJECT_0;
-      break;
-    }
-    if (limit != INFINITE && ::GetTickCount64() - started >= limit) {
-      ended = false;
-      break;
-    }
-    if (!quit && woke == WAIT_OBJECT_0 + 1) Pump(&quit, &quitCode);
-  }
-  drain();
-  if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
-  return ended;
+  }, &reading);
 }
 
 }  // namespace platform

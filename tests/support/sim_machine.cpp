@@ -475,6 +475,10 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
+  if (d.propChange == sim::PropChange::Hangs) {
+    WaitForSingleObject(g_machine.releaseHung, INFINITE);
+    SetEvent(g_machine.hungReturned);
+  }
   bool enable = p.StateChange == DICS_ENABLE;
   if (p.Scope == DICS_FLAG_GLOBAL) {
     d.enabledGlobal = enable;
@@ -730,7 +734,7 @@ namespace elevation {
 BOOL RunElevated(int32_t mode, platform::ProcessRun* run) {
   sim::Log("RunElevated", "", static_cast<DWORD>(mode));
   *run = platform::ProcessRun{};
-  if (sim::g_machine.elevatedRun == nullptr || sim::g_machine.helperRun == sim::HelperRun::CannotStart) {
+  if (sim::g_machine.elevatedRun == nullptr || sim::g_machine.elevatedRunGoes == sim::ElevatedRun::CannotStart) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
@@ -747,6 +751,11 @@ BOOL RunElevated(int32_t mode, platform::ProcessRun* run) {
     sim::g_machine.elevatedRun(mode);
     sim::g_inElevatedRun = false;
     output = capture.Finish();
+  }
+  if (sim::g_machine.elevatedRunGoes == sim::ElevatedRun::NeverEnds) {
+    output = output.substr(0, output.find('\n', output.find('\n') + 1) + 1);  // what it said before its limit
+    run->timedOut = true;
+    run->exitCode = WAIT_TIMEOUT;
   }
   platform::SetOutput(run, output);
   return TRUE;

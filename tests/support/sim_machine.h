@@ -25,6 +25,7 @@ enum class PropChange {
   NeedsReboot,         // the state changes, DI_NEEDREBOOT is set afterwards
   FailAttach,          // SetupDiSetClassInstallParamsA fails
   FailClassInstaller,  // SetupDiCallClassInstaller fails
+  Hangs,               // SetupDiCallClassInstaller returns (as Done) only once Machine::releaseHung is set
 };
 
 struct Device {
@@ -76,6 +77,13 @@ struct CopyOemInfCall {
 
 // What the user answers when the platform asks for consent to elevate.
 enum class Consent { Given, Declined };
+
+// How the panel's elevated run goes once consent is given.
+enum class ElevatedRun {
+  Answers,      // it carries out its switch on this machine and answers
+  CannotStart,  // Windows cannot start it (ERROR_FILE_NOT_FOUND)
+  NeverEnds,    // it is given up at the panel's limit after its first status line
+};
 
 // How a run of the 64-bit device helper goes.
 enum class HelperRun {
@@ -132,11 +140,12 @@ struct Machine {
   bool virtualizationStuck = false;  // it cannot be turned off
   bool valueWritesFail = false;      // RegSetValueExA fails (ERROR_WRITE_FAULT)
   Consent consent = Consent::Given;  // asked once per elevated run
+  ElevatedRun elevatedRunGoes = ElevatedRun::Answers;
   int elevatedRuns = 0;              // elevated runs started with consent
   std::vector<int> elevatedModes;    // the mode each elevated run was asked to apply
   // The panel's elevated run, as the panel carries it out once started (a
   // test of the panel sets it); null: the start fails.
-  void (*elevatedRun)(int mode) = nullptr;
+  bool (*elevatedRun)(int mode) = nullptr;
 
   // Audio endpoints (Windows Vista and later), in the platform's order.
   struct AudioEndpoint {
@@ -152,6 +161,11 @@ struct Machine {
   // How setting a default fails, if it does; REGDB_E_CLASSNOTREG: the
   // platform has no policy-configuration interface.
   HRESULT setDefaultEndpoint = S_OK;
+
+  // Set by a test (an event) to let a hanging class installer's call return;
+  // hungReturned is set as it does.
+  HANDLE releaseHung = nullptr;
+  HANDLE hungReturned = nullptr;
 
   // The window hooks set, by thread (0: the whole desktop); whether they are refused.
   std::vector<DWORD> hookThreads;

@@ -20,6 +20,7 @@ struct ProcessRun {
   std::size_t outputSize = 0;
   bool outputTruncated = false;  // it wrote more than kMaxProcessOutput
   bool timedOut = false;         // it outlived its limit (and was ended, where the caller may)
+  bool stillRunning = false;     // it outlived its limit, and could not be ended
 };
 
 inline void FreeProcessRun(ProcessRun* run) {

@@ -24,6 +24,9 @@ TEST(SwitchReportTest, LogsOffOnlyWhenTheModeIsInForceAndStored) {
       {"consent refused", {3, 3, false, true}, false, true, false, "3 of its 3 functions could not be switched."},
       {"could not start", {3, 3, false, false, 1223}, false, true, false,
        "administrator's rights (error 1223)."},
+      // Cut short at a limit: stored, but whether the functions follow is not known.
+      {"cut short", {3, 3, true, false, 0, true}, true, true, false, "not known.\n\nStart the control panel again"},
+      {"cut short, still going", {3, 3, true, false, 0, true, true}, true, true, false, "may still be going on"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -132,18 +132,18 @@ TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsLine) {
       EXPECT_EQ(c.first, chosen[0]);
       EXPECT_EQ(c.second, chosen[1]);
     }
-    // The elevated run's answer: the same lines, then whether it stored the mode.
+    // The elevated run's answer: whether it stored the mode, first (what an
+    // answer cut short still tells), then the same lines.
     for (const bool stored : {false, true}) {
-      std::string answer = c.answer;
-      wire::Text end;
-      elevation::WriteAnswerEnd(end, stored);
-      if (answer.size() >= 4 && answer.compare(answer.size() - 4, 4, "END\n") == 0) {
-        answer.replace(answer.size() - 4, 4, std::string(end.data(), end.size()));
-      }
+      wire::Text start;
+      elevation::WriteAnswerStart(start, stored);
+      const std::string answer = std::string(start.data(), start.size()) + c.answer;
       bool read = !stored;
       EXPECT_EQ(c.ok, elevation::ParseAnswer(answer.data(), answer.size(), expected, 2, chosen, &read));
       if (c.ok) EXPECT_EQ(stored, read);
+      EXPECT_EQ(stored, elevation::AnswerSaysStored(answer.data(), start.size()));
       EXPECT_FALSE(elevation::ParseAnswer(c.answer.data(), c.answer.size(), expected, 2, chosen, &read));
+      EXPECT_FALSE(elevation::AnswerSaysStored(c.answer.data(), c.answer.size()));
     }
   }
 }

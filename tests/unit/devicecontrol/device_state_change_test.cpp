@@ -239,3 +239,28 @@ TEST_F(DeviceStateChange, AnyPatternListRunsToCompletion) {
 }
 
 }  // namespace
+
+// A class installer that never returns does not hold the step for ever: at
+// its limit the step is given up with what it reported by then, and the
+// lines its thread still finishes are never printed.
+TEST_F(DeviceStateChange, AStepInThisProcessIsGivenUpAtItsLimit) {
+  auto& m = sim::machine();
+  m.devices[2].propChange = sim::PropChange::Hangs;  // MI_03
+  m.releaseHung = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  m.hungReturned = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  StateChangeBatch batches[] = {{2, kWdmPatterns, DICS_ENABLE, {}, 0}, {1, kAsioPatterns, DICS_DISABLE, {}, 0}};
+  sim::StdoutCapture capture;
+  EXPECT_FALSE(ChangeInProcess(batches, 2, 200));
+  EXPECT_EQ(0u, batches[0].outcome.devicesSelected + batches[1].outcome.devicesSelected) << "not known";
+  SetEvent(m.releaseHung);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m.hungReturned, 5000));
+  Sleep(200);  // for the given-up thread to try its last lines
+  EXPECT_EQ(capture.Finish(), Line(kMi00, "Enabled"));
+  StateChangeBatch again[] = {{1, kAsioPatterns, DICS_ENABLE, {}, 0}};
+  m.devices[2].propChange = sim::PropChange::Done;
+  EXPECT_TRUE(ChangeInProcess(again, 1, INFINITE));
+  EXPECT_EQ(1u, again[0].outcome.devicesChanged);
+  CloseHandle(m.releaseHung);
+  CloseHandle(m.hungReturned);
+  m.releaseHung = m.hungReturned = nullptr;
+}
