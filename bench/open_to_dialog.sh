@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Figures, not a test: the control panel's open-to-dialog, each against a
 # minimal dialog program with the same resources in the same prefix and run
-# (their ratio is what the panel adds to what its resources cost), and its
-# opening on the simulated machine with the functions already in the stored
-# mode and out of it. The 32-bit panel in a 32-bit and in a 64-bit Wine
+# (their ratio is what the panel adds to what its resources cost), with the
+# prefix's own devices and with 500 more, when its opening's switch is
+# through, and its opening on the simulated machine with the functions
+# already in the stored mode and out of it. The 32-bit panel in a 32-bit and in a 64-bit Wine
 # prefix (the same binary; in the 64-bit one its opening switch runs in the
 # device helper), and the 64-bit panel in a 64-bit one. On a machine that
 # runs no 32-bit code, the 64-bit panel alone, and the rest is named as skipped.
 #
-#   bench/open_to_dialog.sh [kelvane.exe] [runs]
+#   bench/open_to_dialog.sh [kelvane.exe] [runs] [extra devices, 500]
 #
 # Builds what it measures (the windows-x86 and windows-x64 presets). Another
 # kelvane.exe (an older build, say) can be measured the same way, in place of
@@ -23,7 +24,7 @@ if ! why="$("$run" --prefix build/windows-x86/wineprefix --arch win32 --check)";
   measured=windows-x64/win64
 fi
 first="${measured%%/*}"
-runs="${2:-10}"
+runs="${2:-20}" extra="${3:-500}"
 
 built=""
 for pair in $measured; do
@@ -41,7 +42,7 @@ for pair in $measured; do
   "$run" --prefix "$prefix" --arch "$arch" --start
   if skip="$("$run" --prefix "$prefix" --arch "$arch" --check "$kelvane")"; then
     "$run" --prefix "$prefix" --arch "$arch" "$build/bench/windows/open_to_dialog_bench.exe" "$kelvane" "$runs" \
-      "$build/bench/windows/minimal_dialog.exe" || true
+      "$build/bench/windows/minimal_dialog.exe" "$extra" || true
   else
     echo "skipped: open-to-dialog of $kelvane, a 32-bit program ($skip)"
   fi

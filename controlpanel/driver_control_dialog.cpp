@@ -16,6 +16,9 @@ constexpr char kRebootPrompt[] = "Your machine needs to be rebooted for the chan
 constexpr char kPromptCaption[] = "Norza Driver";
 // Every bit of the reason set: no particular reason is claimed for the log-off.
 constexpr DWORD kLogOffReason = 0xFFFFFFFF;
+// Posted to itself as it opens: the opening's switch runs once the dialog is
+// on screen.
+constexpr UINT WM_OPENING_SWITCH = WM_APP + 0x67;
 
 // One dialog per process: its state lives as long as the process.
 struct DialogState {
@@ -52,14 +55,35 @@ void OnInitDialog(HWND dialog) {
     // Unchecking the other button as well takes its tab stop away, so the
     // focus and Tab land on the checked one only.
     CheckRadioButton(dialog, IDC_WDM_MODE, IDC_ASIO_MODE, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE);
+    // Until the switch has run, OK, Cancel and the close box do nothing.
     g_dialog.switching = true;
-    // Shows nothing: this is where an unfinished switch is retried. Without
-    // the rights, storing the mode again rides along with an elevated run the
-    // switch needs, and never asks for consent alone.
-    const SwitchOutcome outcome = Switch(mode, false);
-    g_dialog.switching = false;
-    if (!outcome.stored) StoreMode(mode);
+    PostMessageA(dialog, WM_OPENING_SWITCH, 0, 0);
   }
+}
+
+// The mode buttons, OK and Cancel: greyed while a switch runs.
+void EnableChoices(HWND dialog, BOOL enable) {
+  static const int kChoices[] = {IDC_WDM_MODE, IDC_ASIO_MODE, IDOK, IDCANCEL};
+  for (int id : kChoices) EnableWindow(GetDlgItem(dialog, id), enable);
+}
+
+// The dialog first, then the work: the user sees the mode at once, however
+// long the machine takes to list its devices, and the choices come alive
+// once it is through.
+void OnOpeningSwitch(HWND dialog) {
+  HWND focus = GetFocus();
+  EnableChoices(dialog, FALSE);
+  ShowWindow(dialog, SW_SHOW);
+  UpdateWindow(dialog);
+  // Shows nothing: this is where an unfinished switch is retried. Without
+  // the rights, storing the mode again rides along with an elevated run the
+  // switch needs, and never asks for consent alone.
+  const int mode = g_dialog.currentMode;
+  const SwitchOutcome outcome = Switch(mode, false);
+  if (!outcome.stored) StoreMode(mode);
+  g_dialog.switching = false;
+  EnableChoices(dialog, TRUE);
+  if (focus != nullptr && IsChild(dialog, focus)) SetFocus(focus);
 }
 
 void Close(HWND dialog) {
@@ -122,6 +146,10 @@ INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
         return TRUE;
       }
       return FALSE;
+
+    case WM_OPENING_SWITCH:
+      OnOpeningSwitch(dialog);
+      return TRUE;
 
     case WM_SHOW_CONTROL_PANEL:
       ShowWindow(dialog, SW_SHOW);

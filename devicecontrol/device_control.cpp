@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "selection.h"
+
 #include "device_status.h"
 #include "platform/unique_handle.h"
 
@@ -46,109 +48,181 @@ IdList CDeviceControl::ReadDeviceIdList(HDEVINFO set, PSP_DEVINFO_DATA element, 
   return nullptr;
 }
 
+
+DeviceIds::~DeviceIds() {
+  idtext::FreeIdList(hardware_);
+  idtext::FreeIdList(compatible_);
+}
+
+const char* DeviceIds::InstanceId() {
+  if (!idRead_) {
+    idRead_ = true;
+    // A failed read gives the empty text.
+    if (platform::CM_Get_Device_ID_ExA(element_->DevInst, id_, kInstanceIdSize, 0, machine_) != CR_SUCCESS) {
+      id_[0] = '\0';
+    }
+    id_[kInstanceIdSize - 1] = '\0';
+  }
+  return id_;
+}
+
+bool DeviceIds::AnyIdMatches(const DevicePattern& p) {
+  if (!listsRead_) {
+    listsRead_ = true;
+    CDeviceControl control;
+    hardware_ = control.ReadDeviceIdList(set_, element_, SPDRP_HARDWAREID);
+    compatible_ = control.ReadDeviceIdList(set_, element_, SPDRP_COMPATIBLEIDS);
+  }
+  return idtext::MatchAnyId(hardware_, p) || idtext::MatchAnyId(compatible_, p);
+}
+
+namespace {
+
+bool Selects(const Selection& s, DeviceIds& ids) {
+  if (s.all || !s.matching) return true;
+  for (int32_t i = 0; i < s.count; ++i) {
+    const DevicePattern& p = s.patterns[i];
+    if (p.isInstanceIdPattern ? idtext::MatchIdPattern(ids.InstanceId(), p) : ids.AnyIdMatches(p)) return true;
+  }
+  return false;
+}
+
+// The class a selector names: its GUID, none (Success: it names no class),
+// or Failure.
+int32_t LookUpClass(const Selection& s, const char* machineName, GUID* guid, bool* found) {
+  *found = false;
+  if (s.className == nullptr) return CDeviceControl::Success;
+  DWORD classes = 0;
+  if (!platform::SetupDiClassGuidsFromNameExA(s.className, guid, 1, &classes, machineName, nullptr) &&
+      ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    return CDeviceControl::Failure;
+  }
+  *found = classes != 0;  // with several classes of that name, the first
+  return CDeviceControl::Success;
+}
+
+// The set a selection needs: every present device (of the class), only
+// those of one enumerator when no other can match, or none but the devices
+// named by instance ID, which join it whatever the flags say.
+HDEVINFO BuildSet(const Selection& s, const GUID* classGuid, const char* machineName, DWORD flags) {
+  if (!s.matching && !s.all) return platform::SetupDiCreateDeviceInfoListExA(classGuid, nullptr, machineName, nullptr);
+  char enumerator[kInstanceIdSize];
+  const char* restrict = nullptr;
+  if (s.enumerator != nullptr && s.enumeratorLength < sizeof enumerator) {
+    std::memcpy(enumerator, s.enumerator, s.enumeratorLength);
+    enumerator[s.enumeratorLength] = '\0';
+    restrict = enumerator;
+  }
+  return platform::SetupDiGetClassDevsExA(classGuid, restrict, nullptr,
+                                          classGuid != nullptr ? flags : (flags | DIGCF_ALLCLASSES), nullptr,
+                                          machineName, nullptr);
+}
+
+}  // namespace
+
 int32_t CDeviceControl::ForEachMatchingDevice(const char* machineName, DWORD flags, int32_t count,
                                               const char* const* patterns, DeviceCallback callback,
                                               void* context) {
-  if (count == 0) return NoPatterns;
-  if (count < 0 || patterns == nullptr || callback == nullptr) return Failure;
-  for (int32_t i = 0; i < count; ++i) {
-    if (patterns[i] == nullptr) return Failure;
+  if (callback == nullptr) return Failure;
+  struct Forward {
+    DeviceCallback callback;
+    void* context;
+  } forward{callback, context};
+  const PatternList list{count, patterns};
+  int32_t result = Failure;
+  WalkPatternLists(machineName, flags, &list, 1, &result,
+                   [](HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t index, std::size_t, DeviceIds&, void* c) {
+                     auto* f = static_cast<Forward*>(c);
+                     return f->callback(set, element, index, f->context);
+                   },
+                   &forward);
+  return result;
+}
+
+platform::unique_hdevinfo CDeviceControl::WalkPatternLists(const char* machineName, DWORD flags,
+                                                           const PatternList* lists, std::size_t count,
+                                                           int32_t* results, ListVisitor visit, void* context) {
+  Selection selections[kMaxPatternLists];
+  std::size_t parsed = 0;
+  bool ok = count <= kMaxPatternLists && visit != nullptr;
+  for (std::size_t l = 0; l < count && ok; ++l) {
+    results[l] = Failure;
+    ok = lists[l].count >= 0 && (lists[l].count == 0 || lists[l].patterns != nullptr);
+    for (int32_t i = 0; ok && i < lists[l].count; ++i) ok = lists[l].patterns[i] != nullptr;
+    if (ok && lists[l].count != 0) ok = ParseSelection(lists[l].count, lists[l].patterns, &selections[l]);
+    parsed = l + 1;
   }
-
-  platform::unique_malloc<DevicePattern> table(
-      static_cast<DevicePattern*>(std::malloc(sizeof(DevicePattern) * static_cast<size_t>(count))));
-  if (!table) return Failure;
-
-  // Class selector: "=<name>" as the first argument.
-  int32_t first = 0;
-  GUID classGuid{};
-  bool hasClass = false;
-  if (patterns[0][0] == '=' && patterns[0][1] != '\0') {
-    DWORD classCount = 0;
-    if (!platform::SetupDiClassGuidsFromNameExA(patterns[0] + 1, &classGuid, 1, &classCount, machineName,
-                                                nullptr) &&
-        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-      return Failure;
-    }
-    if (classCount == 0) return Success;  // the name denotes no class
-    hasClass = true;
-    first = 1;
-  }
-
-  // Select-all: nothing left, or a lone "*" next (consumed).
-  bool selectAll = false;
-  if (first == count) {
-    selectAll = true;
-  } else if (std::strcmp(patterns[first], "*") == 0) {
-    selectAll = true;
-    ++first;
-  }
-
-  int32_t parsed = count - first;
-  bool matchingNeeded = false;
-  for (int32_t i = 0; i < parsed; ++i) {
-    DevicePattern& p = table.get()[i];
-    p = ParseDevicePattern(patterns[first + i]);
-    if (p.firstWildcard != nullptr || !p.isInstanceIdPattern) matchingNeeded = true;
-  }
-
-  const GUID* classFilter = hasClass ? &classGuid : nullptr;
   platform::unique_hdevinfo set;
-  if (matchingNeeded || selectAll) {
-    set.reset(platform::SetupDiGetClassDevsExA(classFilter, nullptr, nullptr,
-                                               hasClass ? flags : (flags | DIGCF_ALLCLASSES), nullptr,
-                                               machineName, nullptr));
-  } else {
-    // Only literal instance IDs: an empty set that receives exactly those.
-    set.reset(platform::SetupDiCreateDeviceInfoListExA(classFilter, nullptr, machineName, nullptr));
-  }
-  if (!set) return Failure;
-
-  // Devices named by instance ID join the set whatever the flags; a text that
-  // names no device (one with a "*", say) adds nothing.
-  for (int32_t i = 0; i < parsed; ++i) {
-    const DevicePattern& p = table.get()[i];
-    if (p.isInstanceIdPattern) {
-      platform::SetupDiOpenDeviceInfoA(set.get(), p.text, nullptr, 0, nullptr);
-    }
-  }
-
-  SP_DEVINFO_LIST_DETAIL_DATA_A detail{};
-  detail.cbSize = sizeof(detail);
-  if (!platform::SetupDiGetDeviceInfoListDetailA(set.get(), &detail)) return Failure;
-
-  if (selectAll) matchingNeeded = false;
-
-  for (DWORD index = 0;; ++index) {
-    SP_DEVINFO_DATA element{};
-    element.cbSize = sizeof(element);
-    if (!platform::SetupDiEnumDeviceInfo(set.get(), index, &element)) break;
-
-    if (matchingNeeded) {
-      bool selected = false;
-      for (int32_t i = 0; i < parsed && !selected; ++i) {
-        const DevicePattern& p = table.get()[i];
-        if (p.isInstanceIdPattern) {
-          char id[kInstanceIdSize];
-          if (platform::CM_Get_Device_ID_ExA(element.DevInst, id, kInstanceIdSize, 0,
-                                             detail.RemoteMachineHandle) != CR_SUCCESS) {
-            id[0] = '\0';
+  if (ok) {
+    // One set for each run of lists it serves alike (the first of them and
+    // the later ones SameSet matches), walked once for all of them.
+    bool walked[kMaxPatternLists] = {};
+    for (std::size_t l = 0; l < count; ++l) {
+      if (lists[l].count == 0) {
+        results[l] = NoPatterns;
+        continue;
+      }
+      if (walked[l]) continue;
+      GUID classGuid{};
+      bool hasClass = false;
+      if (LookUpClass(selections[l], machineName, &classGuid, &hasClass) != Success) continue;
+      if (selections[l].className != nullptr && !hasClass) {
+        results[l] = Success;  // the name denotes no class
+        continue;
+      }
+      // The lists that this set serves besides: later ones alike.
+      bool serves[kMaxPatternLists] = {};
+      serves[l] = true;
+      for (std::size_t m = l + 1; m < count && !hasClass; ++m) {
+        serves[m] = lists[m].count != 0 && SameSet(selections[l], selections[m]);
+        walked[m] = serves[m];
+      }
+      set.reset(BuildSet(selections[l], hasClass ? &classGuid : nullptr, machineName, flags));
+      if (!set) continue;
+      // Devices named by instance ID join the set whatever the flags; a
+      // pattern with a wildcard names none and is never opened.
+      for (std::size_t m = l; m < count; ++m) {
+        for (int32_t i = 0; serves[m] && i < selections[m].count; ++i) {
+          if (NamesOneDevice(selections[m].patterns[i])) {
+            platform::SetupDiOpenDeviceInfoA(set.get(), selections[m].patterns[i].text, nullptr, 0, nullptr);
           }
-          id[kInstanceIdSize - 1] = '\0';
-          selected = MatchIdPattern(id, p);
-        } else {
-          IdList hardwareIds = ReadDeviceIdList(set.get(), &element, SPDRP_HARDWAREID);
-          IdList compatibleIds = ReadDeviceIdList(set.get(), &element, SPDRP_COMPATIBLEIDS);
-          selected = MatchAnyId(hardwareIds, p) || MatchAnyId(compatibleIds, p);
-          FreeIdList(hardwareIds);
-          FreeIdList(compatibleIds);
         }
       }
-      if (!selected) continue;
+      SP_DEVINFO_LIST_DETAIL_DATA_A detail{};
+      detail.cbSize = sizeof(detail);
+      if (!platform::SetupDiGetDeviceInfoListDetailA(set.get(), &detail)) {
+        set.reset();
+        continue;  // Failure for each list it served
+      }
+      int32_t result = Success;
+      for (DWORD index = 0; result == Success; ++index) {
+        SP_DEVINFO_DATA element{};
+        element.cbSize = sizeof(element);
+        if (!platform::SetupDiEnumDeviceInfo(set.get(), index, &element)) break;
+        DeviceIds ids(set.get(), &element, detail.RemoteMachineHandle);
+        for (std::size_t m = l; m < count && result == Success; ++m) {
+          if (serves[m] && Selects(selections[m], ids)) result = visit(set.get(), &element, index, m, ids, context);
+        }
+      }
+      for (std::size_t m = l; m < count; ++m) {
+        if (serves[m]) results[m] = result;
+      }
     }
-
-    int32_t verdict = callback(set.get(), &element, index, context);
-    if (verdict != 0) return verdict;
   }
-  return Success;
+  for (std::size_t l = 0; l < parsed; ++l) FreeSelection(&selections[l]);
+  return set;
+}
+
+bool CDeviceControl::OneSetServes(const PatternList* lists, std::size_t count) {
+  if (count > kMaxPatternLists) return false;
+  Selection selections[kMaxPatternLists];
+  bool same = true;
+  for (std::size_t l = 0; l < count; ++l) {
+    bool valid = lists[l].count > 0 && lists[l].patterns != nullptr;
+    for (int32_t i = 0; valid && i < lists[l].count; ++i) valid = lists[l].patterns[i] != nullptr;
+    same = same && valid && ParseSelection(lists[l].count, lists[l].patterns, &selections[l]) &&
+           (l == 0 || SameSet(selections[0], selections[l]));
+  }
+  for (std::size_t l = 0; l < count; ++l) FreeSelection(&selections[l]);
+  return same;
 }

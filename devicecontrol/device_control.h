@@ -3,10 +3,42 @@
 // status line per device (device_status.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "device_pattern.h"
 #include "platform/device_setup.h"
+#include "platform/unique_handle.h"
+
+// What one device of a walk says of itself, each read at most once however
+// many patterns and lists ask: its instance ID (empty when unreadable), and
+// its hardware and compatible IDs.
+class DeviceIds {
+ public:
+  DeviceIds(HDEVINFO set, PSP_DEVINFO_DATA element, HMACHINE machine) : set_(set), element_(element), machine_(machine) {}
+  ~DeviceIds();
+  DeviceIds(const DeviceIds&) = delete;
+  DeviceIds& operator=(const DeviceIds&) = delete;
+
+  const char* InstanceId();
+  bool AnyIdMatches(const DevicePattern& p);
+
+ private:
+  HDEVINFO set_;
+  PSP_DEVINFO_DATA element_;
+  HMACHINE machine_;
+  bool idRead_ = false;
+  bool listsRead_ = false;
+  char id_[200];
+  IdList hardware_ = nullptr;
+  IdList compatible_ = nullptr;
+};
+
+// One list of pattern arguments (see ForEachMatchingDevice).
+struct PatternList {
+  int32_t count;
+  const char* const* patterns;
+};
 
 // Called for every selected device. 0 continues the walk; any other value
 // stops it and becomes the result of ForEachMatchingDevice. The set and
@@ -43,6 +75,22 @@ class CDeviceControl {
   // device patterns. Returns a DeviceEnumResult or a callback's nonzero value.
   int32_t ForEachMatchingDevice(const char* machineName, DWORD flags, int32_t count, const char* const* patterns,
                                 DeviceCallback callback, void* context);
+
+  // Several lists in one walk: a device set is built once for each run of
+  // lists one set can hold alike (no class selector, the same enumerator, or
+  // all devices), and each device's IDs are read once, whichever list asks.
+  // visit(set, element, index, which list, its IDs, context) for each device and
+  // each list that selects it, in set order; its nonzero result ends that
+  // walk. results[i] receives each list's result, as ForEachMatchingDevice
+  // gives it. Returns the set of the last walk, kept for the caller (the
+  // elements the visits saw stay valid with it when OneSetServes said so).
+  static constexpr std::size_t kMaxPatternLists = 2;
+  using ListVisitor = int32_t (*)(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t index, std::size_t which,
+                                  DeviceIds& ids, void* context);
+  platform::unique_hdevinfo WalkPatternLists(const char* machineName, DWORD flags, const PatternList* lists,
+                                             std::size_t count, int32_t* results, ListVisitor visit, void* context);
+  // Whether one set serves all the lists (then one walk covers them).
+  static bool OneSetServes(const PatternList* lists, std::size_t count);
 
   // Switch every present device the patterns select, one status line each,
   // on the route this process's bitness calls for (state_change_step.h).

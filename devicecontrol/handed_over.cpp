@@ -15,47 +15,33 @@ T* Allocate(std::size_t count) {
 
 }  // namespace
 
-int32_t HandedOverStep::Remember(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* context) {
-  auto* selected = static_cast<Selected*>(context);
-  if (selected->count == selected->capacity) {
-    const std::size_t capacity = selected->capacity == 0 ? 8 : selected->capacity * 2;
-    void* grown = std::realloc(selected->devices.get(), capacity * sizeof(SelectedDevice));
-    if (grown == nullptr) return CDeviceControl::Failure;
-    selected->devices.release();
-    selected->devices.reset(static_cast<SelectedDevice*>(grown));
-    selected->capacity = capacity;
-  }
-  SelectedDevice& device = selected->devices.get()[selected->count++];
-  ReadInstanceId(set, element, device.id);
-  device.already = AlreadyInState(element, selected->stateChange);
-  return 0;
-}
-
 HandedOverStep::HandedOverStep(StateChangeBatch* batches, std::size_t count)
-    : batches_(batches), count_(count < helper::kMaxBatches ? count : helper::kMaxBatches) {
+    : batches_(batches), count_(count < kMaxStepBatches ? count : kMaxStepBatches) {
   BeginStep(batches_, count_);
-  CDeviceControl control;
+  PatternList lists[kMaxStepBatches];
+  DWORD changes[kMaxStepBatches];
   for (std::size_t b = 0; b < count_; ++b) {
     const DeviceStateChangeContext& context = batches_[b].outcome;
     words_[b][kDone] = context.doneText;
     words_[b][kRestart] = context.restartText;
     words_[b][kFail] = context.failText;
-    selected_[b].stateChange = batches_[b].stateChange;
-    batches_[b].result = control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, batches_[b].count,
-                                                       batches_[b].patterns, Remember, &selected_[b]);
+    lists[b] = PatternList{batches_[b].count, batches_[b].patterns};
+    changes[b] = batches_[b].stateChange;
   }
+  selection_.Select(lists, changes, count_);
+  for (std::size_t b = 0; b < count_; ++b) batches_[b].result = selection_.result(b);
 }
 
 std::size_t HandedOverStep::selected() const {
   std::size_t n = 0;
-  for (std::size_t b = 0; b < count_; ++b) n += selected_[b].count;
+  for (std::size_t b = 0; b < count_; ++b) n += selection_.devices(b);
   return n;
 }
 
 std::size_t HandedOverStep::toChange() const {
   std::size_t n = 0;
   for (std::size_t b = 0; b < count_; ++b) {
-    for (std::size_t i = 0; i < selected_[b].count; ++i) n += ToBeChanged(device(b, i)) ? 1 : 0;
+    for (std::size_t i = 0; i < devices(b); ++i) n += ToBeChanged(device(b, i)) ? 1 : 0;
   }
   return n;
 }
@@ -68,7 +54,7 @@ bool HandedOverStep::Expect(bool everyDevice) {
   if (!expected_ || !answers_) return false;
   std::size_t n = 0;
   for (std::size_t b = 0; b < count_; ++b) {
-    for (std::size_t i = 0; i < selected_[b].count; ++i) {
+    for (std::size_t i = 0; i < devices(b); ++i) {
       const SelectedDevice& d = device(b, i);
       if (everyDevice || ToBeChanged(d)) expected_.get()[n++] = ExpectedLine{d.id[0] != '\0' ? d.id : "?", words_[b]};
     }
@@ -83,7 +69,7 @@ void HandedOverStep::Report(bool answered) {
   std::size_t next = 0;
   for (std::size_t b = 0; b < count_; ++b) {
     DeviceStateChangeContext& context = batches_[b].outcome;
-    for (std::size_t i = 0; i < selected_[b].count; ++i) {
+    for (std::size_t i = 0; i < devices(b); ++i) {
       const SelectedDevice& d = device(b, i);
       ++context.devicesSelected;
       std::size_t word = kFail;

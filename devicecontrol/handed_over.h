@@ -11,6 +11,7 @@
 #include "helper_protocol.h"
 #include "platform/unique_handle.h"
 #include "state_change.h"
+#include "step_selection.h"
 #include "status_answer.h"
 
 // How the other process's part of a step went.
@@ -20,11 +21,6 @@ enum class RunOutcome {
   Failed,      // it ran, but its answer is missing or wrong: every device it had reads "Fail"
   NotStarted,  // it did not start
   TimedOut,    // it was ended at its limit: what it did is not known, and every device it had reads "Fail"
-};
-
-struct SelectedDevice {
-  char id[kInstanceIdSize];  // "" when it could not be read
-  bool already;              // already in the state asked for
 };
 
 // Devices the platform names can be handed over; those already in state need not be.
@@ -42,8 +38,8 @@ class HandedOverStep {
 
   std::size_t batchCount() const { return count_; }
   const StateChangeBatch& batch(std::size_t b) const { return batches_[b]; }
-  std::size_t devices(std::size_t b) const { return selected_[b].count; }
-  const SelectedDevice& device(std::size_t b, std::size_t i) const { return selected_[b].devices.get()[i]; }
+  std::size_t devices(std::size_t b) const { return selection_.devices(b); }
+  const SelectedDevice& device(std::size_t b, std::size_t i) const { return selection_.device(b, i); }
   // Every device selected, and those of them that must change.
   std::size_t selected() const;
   std::size_t toChange() const;
@@ -64,18 +60,10 @@ class HandedOverStep {
   void Report(bool answered);
 
  private:
-  struct Selected {
-    DWORD stateChange = 0;
-    platform::unique_malloc<SelectedDevice> devices;
-    std::size_t count = 0;
-    std::size_t capacity = 0;
-  };
-  static int32_t Remember(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t index, void* context);
-
   StateChangeBatch* batches_;
   std::size_t count_;
-  Selected selected_[helper::kMaxBatches];
-  const char* words_[helper::kMaxBatches][kStatusWords] = {};
+  StepSelection selection_;
+  const char* words_[kMaxStepBatches][kStatusWords] = {};
   bool everyDevice_ = false;
   platform::unique_malloc<ExpectedLine> expected_;
   platform::unique_malloc<std::size_t> answers_;

@@ -4,6 +4,7 @@
 
 #include "device_control.h"
 #include "device_status.h"
+#include "step_selection.h"
 #include "platform/pumping_wait.h"
 #include "platform/unique_handle.h"
 
@@ -34,13 +35,20 @@ bool AlreadyInState(PSP_DEVINFO_DATA element, DWORD stateChange) {
 }
 
 int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* context) {
-  auto* change = static_cast<DeviceStateChangeContext*>(context);
+  char id[kInstanceIdSize];
+  ReadInstanceId(set, element, id);
+  ChangeState(set, element, id, static_cast<DeviceStateChangeContext*>(context));
+  return 0;
+}
+
+void ChangeState(HDEVINFO set, PSP_DEVINFO_DATA element, const char* id, DeviceStateChangeContext* change) {
+  if (id[0] == '\0') id = "?";  // what its line says of a device whose ID cannot be read
   ++change->devicesSelected;
 
   if (AlreadyInState(element, change->stateChange)) {
-    PrintDeviceStatus(set, element, change->doneText);
+    PrintStatusLine(id, change->doneText);
     ++change->devicesChanged;
-    return 0;
+    return;
   }
 
   // Enabling also clears a global disable; neither step's outcome decides anything.
@@ -53,21 +61,20 @@ int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void*
   SP_PROPCHANGE_PARAMS params = PropertyChange(change->stateChange, DICS_FLAG_CONFIGSPECIFIC);
   if (!platform::SetupDiSetClassInstallParamsA(set, element, &params.ClassInstallHeader, sizeof(params)) ||
       !platform::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, element)) {
-    PrintDeviceStatus(set, element, change->failText);
-    return 0;
+    PrintStatusLine(id, change->failText);
+    return;
   }
 
   SP_DEVINSTALL_PARAMS_A installParams{};
   installParams.cbSize = sizeof(installParams);
   if (platform::SetupDiGetDeviceInstallParamsA(set, element, &installParams) &&
       (installParams.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0) {
-    PrintDeviceStatus(set, element, change->restartText);
+    PrintStatusLine(id, change->restartText);
     change->restartRequired = 1;
   } else {
-    PrintDeviceStatus(set, element, change->doneText);
+    PrintStatusLine(id, change->doneText);
   }
   ++change->devicesChanged;
-  return 0;
 }
 
 void BeginStep(StateChangeBatch* batches, std::size_t count) {
@@ -76,12 +83,23 @@ void BeginStep(StateChangeBatch* batches, std::size_t count) {
 
 namespace {
 
+// Selects the step's devices (one walk), then changes them batch after batch.
 void ChangeNow(StateChangeBatch* batches, std::size_t count) {
   BeginStep(batches, count);
-  CDeviceControl control;
+  PatternList lists[kMaxStepBatches];
+  DWORD changes[kMaxStepBatches];
   for (std::size_t b = 0; b < count; ++b) {
-    batches[b].result = control.ForEachMatchingDevice(nullptr, DIGCF_PRESENT, batches[b].count, batches[b].patterns,
-                                                      ApplyStateChange, &batches[b].outcome);
+    lists[b] = PatternList{batches[b].count, batches[b].patterns};
+    changes[b] = batches[b].stateChange;
+  }
+  StepSelection selection;
+  selection.Select(lists, changes, count);
+  for (std::size_t b = 0; b < count; ++b) {
+    batches[b].result = selection.result(b);
+    for (std::size_t i = 0; i < selection.devices(b); ++i) {
+      SelectedDevice& device = selection.device(b, i);
+      ChangeState(device.set, &device.element, device.id, &batches[b].outcome);
+    }
   }
 }
 

@@ -29,6 +29,8 @@ bool AlreadyInState(PSP_DEVINFO_DATA element, DWORD stateChange);
 // The DeviceCallback of a state change; always returns 0. A device already in
 // the state asked for is not changed again and reads as done.
 int32_t ApplyStateChange(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t index, void* context);
+// The same for a device whose instance ID is known ("" when unreadable).
+void ChangeState(HDEVINFO set, PSP_DEVINFO_DATA element, const char* id, DeviceStateChangeContext* change);
 
 // A step enables one mode's functions, then disables the other's.
 constexpr std::size_t kMaxStepBatches = 2;

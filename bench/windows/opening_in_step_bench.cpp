@@ -67,6 +67,8 @@ int main(int argc, char** argv) {
         QueryPerformanceCounter(&start);
         HWND dialog =
             CreateDialogParamA(resources, MAKEINTRESOURCEA(IDD_DRIVER_CONTROL), nullptr, DriverControlDialog, 0);
+        MSG message;  // the opening it posts itself
+        while (dialog != nullptr && PeekMessageA(&message, dialog, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
         QueryPerformanceCounter(&end);
         capture.Finish();
         if (dialog == nullptr) return 1;

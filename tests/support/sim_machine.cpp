@@ -237,9 +237,9 @@ BOOL SetupDiClassGuidsFromNameExA(PCSTR ClassName, LPGUID ClassGuidList, DWORD C
   return TRUE;
 }
 
-HDEVINFO SetupDiGetClassDevsExA(const GUID* ClassGuid, PCSTR, HWND, DWORD Flags,
+HDEVINFO SetupDiGetClassDevsExA(const GUID* ClassGuid, PCSTR Enumerator, HWND, DWORD Flags,
                                 HDEVINFO DeviceInfoSet, PCSTR, PVOID) {
-  Log("SetupDiGetClassDevsExA", "", Flags);
+  Log("SetupDiGetClassDevsExA", Enumerator != nullptr ? Enumerator : "", Flags);
   if (g_machine.failBuildSet || DeviceInfoSet != nullptr ||
       (ClassGuid == nullptr && !(Flags & DIGCF_ALLCLASSES))) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -252,6 +252,11 @@ HDEVINFO SetupDiGetClassDevsExA(const GUID* ClassGuid, PCSTR, HWND, DWORD Flags,
     const auto& d = g_machine.devices[i];
     if (!allClasses && !IsEqualGUID(d.classGuid, *ClassGuid)) continue;
     if ((Flags & DIGCF_PRESENT) && !d.present) continue;
+    // An enumerator: the devices whose instance ID it begins, whole, before the first backslash.
+    if (Enumerator != nullptr && (d.instanceId.find('\\') != std::strlen(Enumerator) ||
+                                  _strnicmp(d.instanceId.c_str(), Enumerator, std::strlen(Enumerator)) != 0)) {
+      continue;
+    }
     set->members.push_back(i);
   }
   return h;
@@ -475,6 +480,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
+  if (g_machine.duringStateChange != nullptr && !sim::g_inHelper) g_machine.duringStateChange();
   if (d.propChange == sim::PropChange::Hangs) {
     WaitForSingleObject(g_machine.releaseHung, INFINITE);
     SetEvent(g_machine.hungReturned);

@@ -128,6 +128,9 @@ struct Machine {
   // Runs as each helper run starts: the messages that the wait for the helper
   // dispatches on the calling thread.
   void (*duringHelperRun)() = nullptr;
+  // Runs as each state change reaches the class installer (on the thread
+  // that asks), outside the device helper.
+  void (*duringStateChange)() = nullptr;
 
   // The process's token. Without elevation (a standard user's rights, as
   // User Account Control gives even an administrator's programs), state

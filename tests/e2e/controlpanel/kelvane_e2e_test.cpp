@@ -191,6 +191,13 @@ bool Eventually(Pred pred, DWORD ms = 15000) {
   return pred();
 }
 
+HWND Dialog();
+// The dialog on screen with its opening through: its choices come alive then.
+bool Opened() {
+  HWND dialog = Dialog();
+  return dialog != nullptr && IsWindowVisible(dialog) && IsWindowEnabled(GetDlgItem(dialog, IDOK));
+}
+
 HWND FindTopLevel(const char* title) {
   // The title is matched exactly; the platform's own lookup ignores case.
   HWND w = nullptr;
@@ -277,7 +284,7 @@ TEST_F(KelvaneTest, SecondStartsBringTheRunningDialogToTheFront) {
   std::string firstOut = TempFile("kelvane-first");
   Started first(g_kelvane, "", firstOut);
   ASSERT_TRUE(first.ok());
-  ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+  ASSERT_TRUE(Eventually(Opened));
   HWND dialog = Dialog();
   EXPECT_EQ(SendDlgItemMessageA(dialog, kWdmButton, BM_GETCHECK, 0, 0), BST_CHECKED);
 
@@ -329,7 +336,7 @@ TEST_F(KelvaneTest, AStartAfterTheFirstHasEndedIsAFirstInstance) {
   for (int run = 0; run < 2; ++run) {
     std::string out = TempFile("kelvane-run");
     Started panel(g_kelvane, "", out);
-    ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); })) << run;
+    ASSERT_TRUE(Eventually(Opened)) << run;
     // No stored mode: nothing checked, nothing switched.
     EXPECT_EQ(SendDlgItemMessageA(Dialog(), kWdmButton, BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_EQ(SendDlgItemMessageA(Dialog(), kAsioButton, BM_GETCHECK, 0, 0), BST_UNCHECKED);
@@ -344,7 +351,7 @@ TEST_F(KelvaneTest, AStartAfterTheFirstHasEndedIsAFirstInstance) {
 TEST_F(KelvaneTest, OkWithoutAChangeStoresTheModeAndEndsWithoutAPrompt) {
   StoreMode(1);
   Started panel(g_kelvane, "", TempFile("kelvane-same"));
-  ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+  ASSERT_TRUE(Eventually(Opened));
   StoreMode(0x101);
   PostMessageA(Dialog(), WM_COMMAND, IDOK, 0);
   EXPECT_EQ(panel.Wait(15000), 1);
@@ -355,7 +362,7 @@ TEST_F(KelvaneTest, OkWithoutAChangeStoresTheModeAndEndsWithoutAPrompt) {
 // mode buttons, and an arrow key picks a mode.
 TEST_F(KelvaneTest, KeyboardAloneChoosesAMode) {
   Started panel(g_kelvane, "", TempFile("kelvane-keys"));
-  ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+  ASSERT_TRUE(Eventually(Opened));
   HWND dialog = Dialog(), wdm = GetDlgItem(dialog, kWdmButton), asio = GetDlgItem(dialog, kAsioButton);
   SetForegroundWindow(dialog);
   ASSERT_TRUE(Eventually([&] { return GetForegroundWindow() == dialog; }));
@@ -438,7 +445,7 @@ TEST_F(KelvaneTest, FromAStandardAccountEachStepStartsThePanelItselfElevated) {
     {
       Started panel(kelvane, "", out, limited);
       ASSERT_TRUE(panel.ok());
-      ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+      ASSERT_TRUE(Eventually(Opened));
       PostMessageA(Dialog(), WM_COMMAND, IDCANCEL, 0);
       EXPECT_EQ(panel.Wait(15000), 1);
       EXPECT_EQ(panel.ChildImages(), wow64 ? (Images{"kelvane.exe", "norza-device-helper.exe"}) : Images{"kelvane.exe"});
@@ -454,7 +461,7 @@ TEST_F(KelvaneTest, FromAStandardAccountEachStepStartsThePanelItselfElevated) {
   e2e::RemoveDevices(e2e::NorzaFunctions());
   {
     Started panel(g_kelvane, "", out, limited);
-    ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+    ASSERT_TRUE(Eventually(Opened));
     SendDlgItemMessageA(Dialog(), kAsioButton, BM_CLICK, 0, 0);
     PostMessageA(Dialog(), WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(Eventually([] { return Prompt() != nullptr; }));
@@ -521,7 +528,7 @@ TEST_F(KelvaneTest, ALibraryPlantedBesideThePanelIsNeverLoaded) {
   }
   {
     Started panel(kelvane, "", TempFile("kelvane-planted"));
-    ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+    ASSERT_TRUE(Eventually(Opened));
     SendDlgItemMessageA(Dialog(), kAsioButton, BM_CLICK, 0, 0);
     PostMessageA(Dialog(), WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(Eventually([] { return Prompt() != nullptr; }));
@@ -577,7 +584,7 @@ TEST_F(KelvaneTest, FailedSwitchEndsNoSessionWhateverTheAnswer) {
   StoreMode(0);
   {
     Started panel(g_kelvane, "", TempFile("kelvane-cancel"));
-    ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+    ASSERT_TRUE(Eventually(Opened));
     SendDlgItemMessageA(Dialog(), kAsioButton, BM_CLICK, 0, 0);
     PostMessageA(Dialog(), WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(Eventually([] { return Prompt() != nullptr; }));
@@ -594,7 +601,7 @@ TEST_F(KelvaneTest, FailedSwitchEndsNoSessionWhateverTheAnswer) {
     GTEST_SKIP() << "on Windows the stand-ins switch, and OK would end this session";
   }
   Started panel(g_kelvane, "", TempFile("kelvane-ok"));
-  ASSERT_TRUE(Eventually([] { return Dialog() != nullptr && IsWindowVisible(Dialog()); }));
+  ASSERT_TRUE(Eventually(Opened));
   EXPECT_EQ(SendDlgItemMessageA(Dialog(), kAsioButton, BM_GETCHECK, 0, 0), BST_CHECKED);
   SendDlgItemMessageA(Dialog(), kWdmButton, BM_CLICK, 0, 0);
   PostMessageA(Dialog(), WM_COMMAND, IDOK, 0);

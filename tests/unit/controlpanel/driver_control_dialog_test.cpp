@@ -151,9 +151,12 @@ class DriverControlDialogTest : public ::testing::Test {
     return value;
   }
 
+  // Creates the dialog and lets it run its opening, which it posts itself.
   void Open() {
     sim::StdoutCapture capture;
     dialog = CreateDialogParamA(g_resources, MAKEINTRESOURCEA(IDD_DRIVER_CONTROL), nullptr, DriverControlDialog, 0);
+    MSG message;
+    while (dialog != nullptr && PeekMessageA(&message, dialog, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
     opening = capture.Finish();
     ASSERT_NE(dialog, nullptr);
     ShowWindow(dialog, SW_SHOW);
@@ -408,22 +411,37 @@ TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileThePromptIsUp) {
   EXPECT_TRUE(Closed());
 }
 
-// On 64-bit Windows the opening waits for the device helper with this
-// thread's messages flowing: a second start can show the dialog then, and its
-// buttons must wait until the opening's switch is through.
+// The dialog is on screen while its opening switches, with this thread's
+// messages flowing (the wait for the device helper on 64-bit Windows, or
+// for the step's own thread): its buttons must do nothing until the
+// opening's switch is through, clicks sent or posted alike.
 TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileTheOpeningSwitches) {
-  StoreMode(0);
-  sim::machine().wow64 = true;
-  sim::machine().duringHelperRun = [] {
-    HWND opening = FindWindowA("#32770", "Norza Driver Control");
-    SendMessageA(opening, WM_COMMAND, IDOK, 0);
-    SendMessageA(opening, WM_COMMAND, IDCANCEL, 0);
-  };
-  Open();
-  EXPECT_TRUE(IsWindow(dialog));
-  EXPECT_EQ(sim::machine().helperRequests.size(), 1u);  // one run enables and disables
-  EXPECT_EQ(sim::machine().elevatedRuns, 0) << "an elevated panel asks nobody's consent";
-  EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
+  for (bool wow64 : {true, false}) {
+    SCOPED_TRACE(wow64 ? "through the helper" : "in this process");
+    SetUp();
+    StoreMode(0);
+    sim::machine().wow64 = wow64;
+    sim::machine().duringHelperRun = [] {
+      HWND opening = FindWindowA("#32770", "Norza Driver Control");
+      EXPECT_TRUE(IsWindowVisible(opening)) << "the dialog shows before its opening's switch";
+      SendMessageA(opening, WM_COMMAND, IDOK, 0);
+      SendMessageA(opening, WM_COMMAND, IDCANCEL, 0);
+    };
+    sim::machine().duringStateChange = [] {
+      HWND opening = FindWindowA("#32770", "Norza Driver Control");
+      EXPECT_FALSE(IsWindowEnabled(GetDlgItem(opening, IDOK))) << "greyed while it switches";
+      PostMessageA(opening, WM_COMMAND, IDOK, 0);
+      PostMessageA(opening, WM_COMMAND, IDCANCEL, 0);
+      Sleep(100);  // the dialog's thread takes them meanwhile
+    };
+    Open();
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_EQ(sim::machine().helperRequests.size(), wow64 ? 1u : 0u);  // one run enables and disables
+    EXPECT_EQ(sim::machine().elevatedRuns, 0) << "an elevated panel asks nobody's consent";
+    EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
+    EXPECT_EQ(StoredMode(), 0u);
+    TearDown();
+  }
 }
 
 // A standard account (User Account Control): the panel holds no rights, on

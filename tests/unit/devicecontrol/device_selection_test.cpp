@@ -117,6 +117,41 @@ TEST_F(DeviceSelection, IdentifierPatternsAndInstancePatterns) {
   ExpectSelections(cases);
 }
 
+// The set holds one enumerator's devices alone exactly when every pattern is
+// an instance-ID pattern that begins with that literal enumerator; the
+// selection is the same either way, in the same order, also beside devices
+// of other enumerators whose IDs match the rest of the patterns.
+TEST_F(DeviceSelection, LooksOnlyUnderTheEnumeratorEveryPatternNames) {
+  struct Case {
+    std::vector<const char*> patterns;
+    const char* enumerator;  // "" for every enumerator
+    Ids expected;
+  } cases[] = {
+      {{kWdmPatterns[0], kWdmPatterns[1]}, "USB", {kMi00, kMi03}},
+      {{"@usb\\VID_7E51&PID_0002&MI_08\\*", "@USB\\*MI_03\\*"}, "usb", {kMi03, kMi08}},
+      {{kAsioPatterns[0], "@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000"}, "USB", {kMi08, kUnplugged}},
+      {{"@*\\VID_7E51&PID_0002&MI_00\\*"}, "", {kMi00, "USBSTOR\\VID_7E51&PID_0002&MI_00\\1"}},
+      {{"@US*\\VID_7E51&PID_0002&MI_00\\*"}, "", {kMi00, "USBSTOR\\VID_7E51&PID_0002&MI_00\\1"}},
+      {{kAsioPatterns[0], "@HID\\*"}, "", {kKeyboard, kMi08}},
+      {{kAsioPatterns[0], "USB\\VID_7E51&PID_0002&MI_00"}, "", {kMi00, kMi08}},
+      {{"=USB", kAsioPatterns[0]}, "", {kMi08}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.patterns[0]);
+    Describe();
+    sim::AddDevice("USBSTOR\\VID_7E51&PID_0002&MI_00\\1", sim::kSystemClass, {"USBSTOR\\DISK"});
+    visit = Visit{};
+    EXPECT_EQ(Select(c.patterns), CDeviceControl::Success);
+    EXPECT_EQ(visit.ids, c.expected);
+    auto built = sim::CallsOf("SetupDiGetClassDevsExA");
+    ASSERT_EQ(built.size(), 1u);
+    EXPECT_EQ(built[0].device, c.enumerator);
+    for (const auto& open : sim::CallsOf("SetupDiOpenDeviceInfoA")) {
+      EXPECT_EQ(open.device.find('*'), std::string::npos) << "a wildcard pattern opened by name";
+    }
+  }
+}
+
 TEST_F(DeviceSelection, LiteralInstanceIdsOpenExactlyThoseDevicesWithoutPresenceTest) {
   std::vector<const char*> patterns = {"@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000", "@'USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008",
                                        "@NO\\SUCH\\DEVICE"};

@@ -240,6 +240,21 @@ TEST_F(DeviceStateChange, AnyPatternListRunsToCompletion) {
 
 }  // namespace
 
+// A step that enables one mode's functions and disables the other's builds
+// one set, of the USB enumerator's devices alone, reads each device's ID
+// once, and still enables first.
+TEST_F(DeviceStateChange, OneWalkPerStep) {
+  StateChangeBatch batches[] = {{1, kAsioPatterns, DICS_ENABLE, {}, 0}, {2, kWdmPatterns, DICS_DISABLE, {}, 0}};
+  sim::StdoutCapture capture;
+  EXPECT_TRUE(ChangeInProcess(batches, 2, INFINITE));
+  EXPECT_EQ(capture.Finish(), Line(kMi08, "Enabled") + Line(kMi00, "Disabled") + Line(kMi03, "Disabled"));
+  EXPECT_EQ(sim::machine().setsBuilt, 1);
+  EXPECT_EQ(sim::CallsOf("SetupDiGetClassDevsExA").at(0).device, "USB");
+  std::vector<std::string> reads;
+  for (const auto& c : sim::CallsOf("CM_Get_Device_ID_ExA")) reads.push_back(c.device);
+  EXPECT_EQ(reads, (std::vector<std::string>{kMi00, kMi03, kMi08}));
+}
+
 // A class installer that never returns does not hold the step for ever: at
 // its limit the step is given up with what it reported by then, and the
 // lines its thread still finishes are never printed.
