@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device_pattern.h"
+#include "devicecontrol/device_pattern.h"
 
 namespace {
 

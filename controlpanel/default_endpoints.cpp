@@ -1,4 +1,4 @@
-#include "default_endpoints.h"
+#include "controlpanel/default_endpoints.h"
 
 #include <objbase.h>
 
@@ -8,7 +8,7 @@
 
 #include "platform/audio_endpoints.h"
 #include "platform/unique_handle.h"
-#include "sound_devices.h"
+#include "controlpanel/sound_devices.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
-#include "driver_control_dialog.h"
+#include "controlpanel/driver_control_dialog.h"
 
-#include "default_endpoints.h"
-#include "elevated_step.h"
-#include "mode_store.h"
-#include "mode_switch.h"
+#include "controlpanel/default_endpoints.h"
+#include "elevation/elevated_step.h"
+#include "drivermode/mode_store.h"
+#include "drivermode/mode_switch.h"
 #include "platform/rights.h"
 #include "platform/session.h"
-#include "resource.h"
-#include "sound_devices.h"
-#include "switch_report.h"
+#include "controlpanel/resource.h"
+#include "controlpanel/sound_devices.h"
+#include "controlpanel/switch_report.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 
-#include "driver_control_dialog.h"
-#include "elevated_entry.h"
-#include "elevation_protocol.h"
-#include "resource.h"
+#include "controlpanel/driver_control_dialog.h"
+#include "elevation/elevated_entry.h"
+#include "elevation/elevation_protocol.h"
+#include "controlpanel/resource.h"
 
 namespace {
 

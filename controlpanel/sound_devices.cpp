@@ -1,4 +1,4 @@
-#include "sound_devices.h"
+#include "controlpanel/sound_devices.h"
 
 #include <windows.h>
 #include <mmsystem.h>

@@ -1,8 +1,8 @@
-#include "switch_report.h"
+#include "controlpanel/switch_report.h"
 
 #include <cstring>
 
-#include "wire_text.h"
+#include "wire/text.h"
 
 namespace {
 

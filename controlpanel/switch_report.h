@@ -3,7 +3,7 @@
 // it is tested without windows (no platform headers).
 #pragma once
 
-#include "mode_switch.h"
+#include "drivermode/mode_switch.h"
 
 struct AfterSwitch {
   bool logOff = false;

@@ -1,12 +1,12 @@
 // Device enumeration and selection.
-#include "device_control.h"
+#include "devicecontrol/device_control.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "selection.h"
+#include "devicecontrol/selection.h"
 
-#include "device_status.h"
+#include "devicecontrol/device_status.h"
 #include "platform/unique_handle.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device_pattern.h"
+#include "devicecontrol/device_pattern.h"
 #include "platform/device_setup.h"
 #include "platform/unique_handle.h"
 

@@ -1,9 +1,9 @@
-#include "device_pattern.h"
+#include "devicecontrol/device_pattern.h"
 
 #include <cstddef>
 #include <cstring>
 
-#include "text_step.h"
+#include "devicecontrol/text_step.h"
 
 namespace idtext {
 namespace {

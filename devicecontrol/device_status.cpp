@@ -1,8 +1,8 @@
 // The one-line report per device.
 #include <cstdio>
 
-#include "device_status.h"
-#include "status_line.h"
+#include "devicecontrol/device_status.h"
+#include "wire/status_line.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "handed_over.h"
+#include "devicecontrol/handed_over.h"
 
 #include <cstdlib>
 
-#include "device_control.h"
+#include "devicecontrol/device_control.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 
 #include <cstddef>
 
-#include "device_status.h"
-#include "helper_protocol.h"
+#include "devicecontrol/device_status.h"
+#include "wire/helper_protocol.h"
 #include "platform/unique_handle.h"
-#include "state_change.h"
-#include "step_selection.h"
-#include "status_answer.h"
+#include "devicecontrol/state_change.h"
+#include "devicecontrol/step_selection.h"
+#include "wire/status_answer.h"
 
 // How the other process's part of a step went.
 enum class RunOutcome {

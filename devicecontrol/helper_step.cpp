@@ -1,7 +1,7 @@
-#include "helper_step.h"
+#include "devicecontrol/helper_step.h"
 
-#include "helper_protocol.h"
-#include "device_helper_run.h"
+#include "wire/helper_protocol.h"
+#include "helperrun/device_helper_run.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <cstddef>
 
-#include "handed_over.h"
-#include "state_change.h"
+#include "devicecontrol/handed_over.h"
+#include "devicecontrol/state_change.h"
 
 // One helper run for the whole step: every device of every batch that must
 // change, batch after batch; one status line per selected device.

@@ -1,4 +1,4 @@
-#include "selection.h"
+#include "devicecontrol/selection.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device_pattern.h"
+#include "devicecontrol/device_pattern.h"
 
 struct Selection {
   const char* className = nullptr;  // "=<class>" first: the name (borrowed)

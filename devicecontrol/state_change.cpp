@@ -1,10 +1,10 @@
-#include "state_change.h"
+#include "devicecontrol/state_change.h"
 
 #include <cstdlib>
 
-#include "device_control.h"
-#include "device_status.h"
-#include "step_selection.h"
+#include "devicecontrol/device_control.h"
+#include "devicecontrol/device_status.h"
+#include "devicecontrol/step_selection.h"
 #include "platform/pumping_wait.h"
 #include "platform/unique_handle.h"
 

@@ -1,8 +1,8 @@
-#include "state_change_step.h"
+#include "devicecontrol/state_change_step.h"
 
-#include "device_control.h"
-#include "device_helper_run.h"
-#include "helper_step.h"
+#include "devicecontrol/device_control.h"
+#include "helperrun/device_helper_run.h"
+#include "devicecontrol/helper_step.h"
 #include "platform/wow64.h"
 
 namespace {

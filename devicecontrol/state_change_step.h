@@ -7,8 +7,8 @@
 
 #include <cstddef>
 
-#include "handed_over.h"
-#include "state_change.h"
+#include "devicecontrol/handed_over.h"
+#include "devicecontrol/state_change.h"
 
 // Changes the batches in order, one status line per selected device in the
 // walk's order, batch after batch: in this process, or through one helper run

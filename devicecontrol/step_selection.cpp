@@ -1,9 +1,9 @@
-#include "step_selection.h"
+#include "devicecontrol/step_selection.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "state_change.h"
+#include "devicecontrol/state_change.h"
 
 int32_t StepSelection::Remember(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, std::size_t which, DeviceIds& ids,
                                 void* context) {

@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-#include "device_control.h"
-#include "device_status.h"
+#include "devicecontrol/device_control.h"
+#include "devicecontrol/device_status.h"
 
 struct SelectedDevice {
   SP_DEVINFO_DATA element;

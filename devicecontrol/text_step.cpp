@@ -1,4 +1,4 @@
-#include "text_step.h"
+#include "devicecontrol/text_step.h"
 
 #ifdef _WIN32
 #include <windows.h>

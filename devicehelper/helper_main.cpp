@@ -16,9 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "wire_text.h"
-#include "helper_protocol.h"
-#include "helper_requests.h"
+#include "wire/text.h"
+#include "wire/helper_protocol.h"
+#include "devicehelper/helper_requests.h"
 
 namespace {
 

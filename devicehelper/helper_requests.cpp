@@ -1,14 +1,14 @@
-#include "helper_requests.h"
+#include "devicehelper/helper_requests.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "device_status.h"
-#include "state_change.h"
-#include "helper_protocol.h"
+#include "devicecontrol/device_status.h"
+#include "devicecontrol/state_change.h"
+#include "wire/helper_protocol.h"
 #include "platform/unique_handle.h"
-#include "usb_install.h"
+#include "installer/usb_install.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "mode_functions.h"
+#include "drivermode/mode_functions.h"
 
-#include "mode_store.h"
+#include "drivermode/mode_store.h"
 
 const char* const WdmInterfacePatterns[2] = {"@USB\\VID_7E51&PID_0002&MI_00\\*",
                                              "@USB\\VID_7E51&PID_0002&MI_03\\*"};

@@ -2,7 +2,7 @@
 // control panel switches them, and its elevated run selects them itself.
 #pragma once
 
-#include "state_change.h"
+#include "devicecontrol/state_change.h"
 
 extern const char* const WdmInterfacePatterns[2];   // functions 0 and 3
 extern const char* const AsioInterfacePatterns[1];  // function 8

@@ -1,7 +1,7 @@
-#include "mode_switch.h"
+#include "drivermode/mode_switch.h"
 
-#include "mode_functions.h"
-#include "state_change_step.h"
+#include "drivermode/mode_functions.h"
+#include "devicecontrol/state_change_step.h"
 
 SwitchOutcome TallyStep(const StateChangeBatch* batches, int count) {
   SwitchOutcome outcome;

@@ -1,4 +1,4 @@
-#include "elevated_entry.h"
+#include "elevation/elevated_entry.h"
 
 #include <windows.h>
 
@@ -7,11 +7,11 @@
 
 #include <cstdio>
 
-#include "device_status.h"
-#include "elevation_protocol.h"
-#include "helper_protocol.h"
-#include "mode_store.h"
-#include "mode_switch.h"
+#include "devicecontrol/device_status.h"
+#include "elevation/elevation_protocol.h"
+#include "wire/helper_protocol.h"
+#include "drivermode/mode_store.h"
+#include "drivermode/mode_switch.h"
 #include "platform/rights.h"
 #include "platform/unique_handle.h"
 

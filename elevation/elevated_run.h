@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "device_helper_run.h"
+#include "helperrun/device_helper_run.h"
 #include "platform/process_run.h"
 
 namespace elevation {

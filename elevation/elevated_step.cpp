@@ -1,9 +1,9 @@
-#include "elevated_step.h"
+#include "elevation/elevated_step.h"
 
-#include "elevated_run.h"
-#include "elevation_protocol.h"
-#include "handed_over.h"
-#include "mode_functions.h"
+#include "elevation/elevated_run.h"
+#include "elevation/elevation_protocol.h"
+#include "devicecontrol/handed_over.h"
+#include "drivermode/mode_functions.h"
 
 namespace elevation {
 

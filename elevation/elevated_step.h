@@ -3,7 +3,7 @@
 // step).
 #pragma once
 
-#include "mode_switch.h"
+#include "drivermode/mode_switch.h"
 
 namespace elevation {
 

@@ -1,4 +1,4 @@
-#include "elevation_protocol.h"
+#include "elevation/elevation_protocol.h"
 
 #include <cstring>
 

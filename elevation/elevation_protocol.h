@@ -13,8 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "status_answer.h"
-#include "wire_text.h"
+#include "wire/status_answer.h"
+#include "wire/text.h"
 
 namespace elevation {
 

@@ -7,7 +7,7 @@
 
 #include "platform/unique_handle.h"
 #include "platform/window_hooks.h"
-#include "usb_install.h"
+#include "installer/usb_install.h"
 
 int g_nButtonId = 0;
 std::atomic<bool> g_buttonArmed{false};

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "usb_install.h"
+#include "installer/usb_install.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD /*fdwReason*/, LPVOID /*lpvReserved*/) {
   g_hModule = hinstDLL;

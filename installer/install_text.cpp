@@ -1,4 +1,4 @@
-#include "install_text.h"
+#include "installer/install_text.h"
 
 #include <cstring>
 

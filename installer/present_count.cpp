@@ -1,11 +1,11 @@
-#include "present_count.h"
+#include "installer/present_count.h"
 
 #include <windows.h>
 #include <setupapi.h>
 
 #include <cstring>
 
-#include "install_text.h"
+#include "installer/install_text.h"
 #include "platform/unique_handle.h"
 
 namespace {

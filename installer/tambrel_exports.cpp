@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <cstring>
 
-#include "helper_protocol.h"
-#include "install_text.h"
-#include "device_helper_run.h"
+#include "wire/helper_protocol.h"
+#include "installer/install_text.h"
+#include "helperrun/device_helper_run.h"
 #include "platform/wow64.h"
 #include "platform/unique_handle.h"
-#include "present_count.h"
-#include "tambrel.h"
-#include "usb_install.h"
+#include "installer/present_count.h"
+#include "installer/include/tambrel.h"
+#include "installer/usb_install.h"
 
 HINSTANCE g_hModule = nullptr;
 

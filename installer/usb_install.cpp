@@ -1,4 +1,4 @@
-#include "usb_install.h"
+#include "installer/usb_install.h"
 
 #include <setupapi.h>
 

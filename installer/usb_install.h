@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstddef>
 
-#include "install_text.h"
+#include "installer/install_text.h"
 #include "platform/device_setup.h"
 #include "platform/unique_handle.h"
 

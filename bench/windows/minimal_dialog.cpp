@@ -4,7 +4,7 @@
 // beyond this is its own.
 #include <windows.h>
 
-#include "resource.h"
+#include "controlpanel/resource.h"
 
 namespace {
 

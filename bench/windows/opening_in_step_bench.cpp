@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "capture_stdout.h"
-#include "driver_control_dialog.h"
-#include "elevated_entry.h"
+#include "controlpanel/driver_control_dialog.h"
+#include "elevation/elevated_entry.h"
 #include "registry_snapshot.h"
-#include "resource.h"
+#include "controlpanel/resource.h"
 #include "sim_machine.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "answer_pipe.h"
+#include "elevation/win32/answer_pipe.h"
 
 #include <sddl.h>
 

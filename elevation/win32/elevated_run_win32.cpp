@@ -3,15 +3,15 @@
 // so the prompt names the panel and its publisher, and the elevated run is
 // told nothing but the mode and the answer pipe. The installer library,
 // which never asks for consent, carries none of this.
-#include "elevated_run.h"
+#include "elevation/elevated_run.h"
 
 #include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdlib>
 
-#include "answer_pipe.h"
-#include "elevation_protocol.h"
+#include "elevation/win32/answer_pipe.h"
+#include "elevation/elevation_protocol.h"
 #include "platform/process_run.h"
 #include "platform/random.h"
 #include "platform/unique_handle.h"

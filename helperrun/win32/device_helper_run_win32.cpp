@@ -1,11 +1,11 @@
 // Running the 64-bit device helper carried as a resource of this binary.
-#include "device_helper_run.h"
+#include "helperrun/device_helper_run.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "helper_file.h"
-#include "write_all.h"
+#include "helperrun/win32/helper_file.h"
+#include "helperrun/win32/write_all.h"
 #include "platform/unique_handle.h"
 
 namespace helperrun {

@@ -1,10 +1,10 @@
-#include "helper_file.h"
+#include "helperrun/win32/helper_file.h"
 
 #include <cstring>
 #include <utility>
 
-#include "helper_image.h"
-#include "write_all.h"
+#include "helperrun/win32/helper_image.h"
+#include "helperrun/win32/write_all.h"
 
 namespace helperrun {
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "helper_folder.h"
+#include "helperrun/win32/helper_folder.h"
 #include "platform/unique_handle.h"
 
 namespace helperrun {

@@ -1,4 +1,4 @@
-#include "helper_folder.h"
+#include "helperrun/win32/helper_folder.h"
 
 #include "platform/random.h"
 

@@ -1,4 +1,4 @@
-#include "helper_image.h"
+#include "helperrun/win32/helper_image.h"
 
 #include <winternl.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "sha256.h"
+#include "helperrun/win32/sha256.h"
 
 extern "C" NTSTATUS NTAPI RtlDecompressBuffer(USHORT format, PUCHAR uncompressed, ULONG uncompressedSize,
                                               PUCHAR compressed, ULONG compressedSize, PULONG finalSize);

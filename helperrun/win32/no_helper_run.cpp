@@ -2,7 +2,7 @@
 // 32-bit process on 64-bit Windows, so they make their device calls
 // themselves, carry no helper and never start one. (Their unit tests link the
 // simulated machine's run, which plays a 32-bit process on 64-bit Windows.)
-#include "device_helper_run.h"
+#include "helperrun/device_helper_run.h"
 
 namespace helperrun {
 

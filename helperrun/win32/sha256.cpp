@@ -1,4 +1,4 @@
-#include "sha256.h"
+#include "helperrun/win32/sha256.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "write_all.h"
+#include "helperrun/win32/write_all.h"
 
 namespace helperrun {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "elevation_protocol.h"
-#include "helper_protocol.h"
-#include "status_line.h"
+#include "elevation/elevation_protocol.h"
+#include "wire/helper_protocol.h"
+#include "wire/status_line.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device_pattern.h"
+#include "devicecontrol/device_pattern.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Exact size, ending in two NULs whatever the input holds.

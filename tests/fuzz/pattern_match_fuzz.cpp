@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device_pattern.h"
+#include "devicecontrol/device_pattern.h"
 
 namespace {
 

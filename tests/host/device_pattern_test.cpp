@@ -1,11 +1,11 @@
-#include "device_pattern.h"
+#include "devicecontrol/device_pattern.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "heap_text.h"
-#include "text_step.h"
+#include "devicecontrol/text_step.h"
 
 namespace {
 

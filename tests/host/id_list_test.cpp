@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "device_pattern.h"
+#include "devicecontrol/device_pattern.h"
 #include "heap_text.h"
 
 namespace {

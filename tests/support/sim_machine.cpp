@@ -2,9 +2,9 @@
 #include "sim_machine.h"
 
 #include "capture_stdout.h"
-#include "elevated_run.h"
-#include "helper_requests.h"
-#include "device_helper_run.h"
+#include "elevation/elevated_run.h"
+#include "devicehelper/helper_requests.h"
+#include "helperrun/device_helper_run.h"
 #include "platform/wow64.h"
 #include "platform/device_setup.h"
 #include "platform/rights.h"

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "capture_stdout.h"
-#include "device_control.h"
-#include "device_status.h"
+#include "devicecontrol/device_control.h"
+#include "devicecontrol/device_status.h"
 #include "wine_devices.h"
 #include "wine_differs.h"
 

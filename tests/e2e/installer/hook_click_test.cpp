@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "tambrel.h"
+#include "installer/include/tambrel.h"
 
 namespace {
 

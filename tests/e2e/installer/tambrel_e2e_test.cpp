@@ -27,7 +27,7 @@
 #include "wine_differs.h"
 #include "norza_version.h"
 #include "stdcall_probe.h"
-#include "tambrel.h"
+#include "installer/include/tambrel.h"
 
 namespace {
 

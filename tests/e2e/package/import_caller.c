@@ -1,3 +1,3 @@
 /* Calls each export through an import library: 0 when all answer as documented. */
-#include "tambrel.h"
+#include "installer/include/tambrel.h"
 int main(void) { return CloseZDLWindow() == 1 && GetDevicePresentCount(0) == 0 && InstallDev(1, 1, 0, 0, 0) == 0 ? 0 : 1; }

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "helper_image.h"
+#include "helperrun/win32/helper_image.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "resource.h"
+#include "controlpanel/resource.h"
 
 // The dialog code and this test must agree on the numbers in resource.h.
 static_assert(IDD_DRIVER_CONTROL == 132, "dialog id");

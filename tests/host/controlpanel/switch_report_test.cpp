@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "switch_report.h"
+#include "controlpanel/switch_report.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "elevation_protocol.h"
+#include "elevation/elevation_protocol.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "elevation_protocol.h"
-#include "helper_protocol.h"
+#include "elevation/elevation_protocol.h"
+#include "wire/helper_protocol.h"
 
 namespace {
 

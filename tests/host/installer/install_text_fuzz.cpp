@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "install_text.h"
+#include "installer/install_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "install_text.h"
+#include "installer/install_text.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "capture_stdout.h"
-#include "driver_control_dialog.h"
-#include "elevated_entry.h"
-#include "elevation_protocol.h"
-#include "mode_functions.h"
+#include "controlpanel/driver_control_dialog.h"
+#include "elevation/elevated_entry.h"
+#include "elevation/elevation_protocol.h"
+#include "drivermode/mode_functions.h"
 #include "registry_snapshot.h"
-#include "resource.h"
+#include "controlpanel/resource.h"
 #include "sim_machine.h"
 
 namespace {

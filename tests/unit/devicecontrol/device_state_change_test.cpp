@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "capture_stdout.h"
-#include "helper_protocol.h"
-#include "helper_requests.h"
+#include "wire/helper_protocol.h"
+#include "devicehelper/helper_requests.h"
 #include "norza_machine.h"
 
 using namespace testmachine;

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "device_control.h"
-#include "device_status.h"
-#include "state_change.h"
+#include "devicecontrol/device_control.h"
+#include "devicecontrol/device_status.h"
+#include "devicecontrol/state_change.h"
 #include "sim_machine.h"
 
 namespace testmachine {

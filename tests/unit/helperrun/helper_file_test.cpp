@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "helper_file.h"
-#include "helper_image.h"
-#include "sha256.h"
+#include "helperrun/win32/helper_file.h"
+#include "helperrun/win32/helper_image.h"
+#include "helperrun/win32/sha256.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "device_helper_run.h"
+#include "helperrun/device_helper_run.h"
 
 int main(int argc, char** argv) {
   const DWORD limit = argc > 1 ? static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10)) : INFINITE;

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "usb_install.h"
+#include "installer/usb_install.h"
 
 namespace {
 

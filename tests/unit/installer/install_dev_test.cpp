@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "capture_stdout.h"
-#include "device_control.h"
-#include "state_change.h"
-#include "device_helper_run.h"
+#include "devicecontrol/device_control.h"
+#include "devicecontrol/state_change.h"
+#include "helperrun/device_helper_run.h"
 #include "sim_machine.h"
-#include "tambrel.h"
-#include "usb_install.h"
+#include "installer/include/tambrel.h"
+#include "installer/usb_install.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sim_machine.h"
-#include "tambrel.h"
+#include "installer/include/tambrel.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "mode_store.h"
+#include "drivermode/mode_store.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "sound_devices.h"
+#include "controlpanel/sound_devices.h"
 
 #include <gtest/gtest.h>
 #include <mmdeviceapi.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "default_endpoints.h"
+#include "controlpanel/default_endpoints.h"
 #include "registry_snapshot.h"
 #include "sim_machine.h"
 

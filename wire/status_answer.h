@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "wire_text.h"
+#include "wire/text.h"
 
 // The status words a device's line may carry: done, needs a restart, failed.
 constexpr std::size_t kStatusWords = 3;

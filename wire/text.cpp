@@ -1,4 +1,4 @@
-#include "wire_text.h"
+#include "wire/text.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "helper_protocol.h"
+#include "wire/helper_protocol.h"
 
 #include <cstdlib>
 #include <cstring>

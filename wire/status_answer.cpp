@@ -1,8 +1,8 @@
-#include "status_answer.h"
+#include "wire/status_answer.h"
 
 #include <cstring>
 
-#include "status_line.h"
+#include "wire/status_line.h"
 
 bool ReadStatusLines(wire::Lines& lines, const ExpectedLine* expected, std::size_t count, std::size_t* chosen) {
   for (std::size_t i = 0; i < count; ++i) {

@@ -1,4 +1,4 @@
-#include "status_line.h"
+#include "wire/status_line.h"
 
 #include <cstring>
 
