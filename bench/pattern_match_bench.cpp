@@ -95,16 +95,16 @@ int main() {
   std::printf("%-30s %8s %12s %12s %10s\n", "pattern", "matches", "idtext ns", "fnmatch ns", "fn/idtext");
   int disagreements = 0;
   for (const Row& row : rows) {
-    std::vector<DevicePattern> parsed;
+    std::vector<devicecontrol::DevicePattern> parsed;
     std::vector<const char*> texts;  // what fnmatch sees: the text after the prefix
     for (const char* p : row.patterns) {
-      parsed.push_back(idtext::ParseDevicePattern(p));
+      parsed.push_back(devicecontrol::ParseDevicePattern(p));
       texts.push_back(parsed.back().text);
     }
     long ours = 0, theirs = 0;
     const double oursNs = NsPerId(ids, [&](const char* id) {
-      for (const DevicePattern& p : parsed) {
-        if (idtext::MatchIdPattern(id, p)) return true;
+      for (const devicecontrol::DevicePattern& p : parsed) {
+        if (devicecontrol::MatchIdPattern(id, p)) return true;
       }
       return false;
     }, &ours);

@@ -10,6 +10,8 @@
 #include "platform/unique_handle.h"
 #include "controlpanel/sound_devices.h"
 
+namespace controlpanel {
+
 namespace {
 
 constexpr EDataFlow kFlows[] = {eRender, eCapture};
@@ -89,3 +91,5 @@ void ReassignDefaultAudioEndpoints() {
     }
   }
 }
+
+}  // namespace controlpanel

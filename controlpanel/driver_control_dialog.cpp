@@ -1,7 +1,7 @@
 #include "controlpanel/driver_control_dialog.h"
 
 #include "controlpanel/default_endpoints.h"
-#include "elevation/elevated_step.h"
+#include "elevation/panel_side.h"
 #include "drivermode/mode_store.h"
 #include "drivermode/mode_switch.h"
 #include "platform/rights.h"
@@ -10,7 +10,12 @@
 #include "controlpanel/sound_devices.h"
 #include "controlpanel/switch_report.h"
 
+namespace controlpanel {
+
 namespace {
+
+using drivermode::DriverMode;
+using drivermode::SwitchOutcome;
 
 constexpr char kRebootPrompt[] = "Your machine needs to be rebooted for the changes to take place";
 constexpr char kPromptCaption[] = "Norza Driver";
@@ -22,7 +27,7 @@ constexpr UINT WM_OPENING_SWITCH = WM_APP + 0x67;
 
 // One dialog per process: its state lives as long as the process.
 struct DialogState {
-  int currentMode = -1;  // the mode taken to be in force; may be neither mode
+  int currentMode = -1;  // the mode taken to be in force; may be neither mode (as read)
   // A switch is running: the confirmation sequence, or the opening's. Message
   // boxes run their own message loops, and on 64-bit Windows so does the
   // wait for the device helper; a second start can show the dialog
@@ -36,25 +41,27 @@ struct DialogState {
 DialogState g_dialog;
 
 // Stores the mode where the panel may; false when it is not stored.
-bool StoreMode(int mode) { return g_dialog.storeAllowed && WriteAudioMode(mode); }
+bool StoreMode(DriverMode mode) { return g_dialog.storeAllowed && drivermode::WriteAudioMode(mode); }
 
 // With an administrator's rights the panel switches the functions itself;
 // without them, its own elevated run does, and stores the mode. `storeAlone`:
 // storing the mode is reason enough to start that run; otherwise only a
 // function that must change is.
-SwitchOutcome Switch(int mode, bool storeAlone) {
-  return platform::ProcessIsElevated() ? ApplyDriverMode(mode) : elevation::SwitchInElevatedRun(mode, storeAlone);
+SwitchOutcome Switch(DriverMode mode, bool storeAlone) {
+  return drivermode::ChooseRoute() == drivermode::Route::ThroughElevatedRun
+             ? elevation::SwitchInElevatedRun(mode, storeAlone)
+             : drivermode::ApplyDriverMode(mode);
 }
 
 void OnInitDialog(HWND dialog) {
   g_dialog = DialogState{};
   g_dialog.storeAllowed = platform::TurnOffRegistryVirtualization();
-  int mode = ReadAudioMode();
+  const int mode = drivermode::ReadAudioMode();
   g_dialog.currentMode = mode;
-  if (mode == WDM || mode == ASIO) {
+  if (mode == drivermode::WDM || mode == drivermode::ASIO) {
     // Unchecking the other button as well takes its tab stop away, so the
     // focus and Tab land on the checked one only.
-    CheckRadioButton(dialog, IDC_WDM_MODE, IDC_ASIO_MODE, mode == WDM ? IDC_WDM_MODE : IDC_ASIO_MODE);
+    CheckRadioButton(dialog, IDC_WDM_MODE, IDC_ASIO_MODE, mode == drivermode::WDM ? IDC_WDM_MODE : IDC_ASIO_MODE);
     // Until the switch has run, OK, Cancel and the close box do nothing.
     g_dialog.switching = true;
     PostMessageA(dialog, WM_OPENING_SWITCH, 0, 0);
@@ -78,7 +85,7 @@ void OnOpeningSwitch(HWND dialog) {
   // Shows nothing: this is where an unfinished switch is retried. Without
   // the rights, storing the mode again rides along with an elevated run the
   // switch needs, and never asks for consent alone.
-  const int mode = g_dialog.currentMode;
+  const DriverMode mode = static_cast<DriverMode>(g_dialog.currentMode);
   const SwitchOutcome outcome = Switch(mode, false);
   if (!outcome.stored) StoreMode(mode);
   g_dialog.switching = false;
@@ -95,11 +102,11 @@ void OnOk(HWND dialog) {
   ShowWindow(dialog, SW_HIDE);
   // Only the WDM button is asked: with neither checked the choice is ASIO.
   bool wdmSelected = IsDlgButtonChecked(dialog, IDC_WDM_MODE) == BST_CHECKED;
-  int selected = wdmSelected ? WDM : ASIO;
+  const DriverMode selected = wdmSelected ? drivermode::WDM : drivermode::ASIO;
   const bool changed = selected != g_dialog.currentMode;
   // Without the rights, a changed mode is stored by the one elevated run of
   // the switch, after the prompt.
-  const bool storeInRun = changed && !platform::ProcessIsElevated();
+  const bool storeInRun = changed && drivermode::ChooseRoute() == drivermode::Route::ThroughElevatedRun;
   bool stored = !storeInRun && StoreMode(selected);
   if (!changed) {
     DestroyWindow(dialog);
@@ -171,3 +178,5 @@ INT_PTR Dispatch(HWND dialog, UINT message, WPARAM wParam) {
 INT_PTR CALLBACK DriverControlDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   return Dispatch(dialog, message, wParam);
 }
+
+}  // namespace controlpanel

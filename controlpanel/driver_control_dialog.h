@@ -4,9 +4,13 @@
 
 #include <windows.h>
 
+namespace controlpanel {
+
 // Posted by a second start of the control panel to bring this one's dialog
 // to the front. wParam and lParam are 0.
 constexpr UINT WM_SHOW_CONTROL_PANEL = WM_APP + 0x66;
 
 // The dialog procedure of IDD_DRIVER_CONTROL.
 INT_PTR CALLBACK DriverControlDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace controlpanel

@@ -5,9 +5,10 @@
 #include <cstdlib>
 
 #include "controlpanel/driver_control_dialog.h"
-#include "elevation/elevated_entry.h"
+#include "elevation/run_side.h"
 #include "elevation/elevation_protocol.h"
 #include "controlpanel/resource.h"
+#include "platform/system_library.h"
 
 namespace {
 
@@ -16,19 +17,6 @@ constexpr char kDialogClass[] = "#32770";
 constexpr char kDialogTitle[] = "Norza Driver Control";
 
 using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT message, DWORD flag);
-using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
-
-// Windows looks for a library that is not a KnownDLL in the program's own
-// folder first, and a downloaded panel lies in one the user can write: from
-// here on, whatever this process or the system's own libraries load by name
-// comes from the system folder only. Windows 7 without KB2533623 lacks the
-// call; the panel imports KnownDLLs only, and loads nothing else by name.
-void LoadLibrariesFromSystemFolderOnly() {
-  auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
-  if (set != nullptr) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
 // A second start without raised rights must still reach a first instance
 // that has them. Older platforms have no filter; then there is nothing to do.
 void AdmitShowMessage() {
@@ -36,13 +24,13 @@ void AdmitShowMessage() {
   if (user32 == nullptr) return;
   auto filter = reinterpret_cast<ChangeWindowMessageFilterFn>(
       reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")));
-  if (filter != nullptr) filter(WM_SHOW_CONTROL_PANEL, MSGFLT_ADD);
+  if (filter != nullptr) filter(controlpanel::WM_SHOW_CONTROL_PANEL, MSGFLT_ADD);
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  LoadLibrariesFromSystemFolderOnly();  // the elevated run's first step too
+  platform::LoadLibrariesFromSystemFolderOnly();  // the elevated run's first step too
   // The panel's own elevated run, which only the panel starts: no window, no
   // part in the single-instance rule. Any other command line is not read.
   if (elevation::IsElevatedRunStart(__argc, __argv)) return elevation::ElevatedRunMain(__argc, __argv);
@@ -54,11 +42,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     HWND running = FindWindowExA(nullptr, nullptr, kDialogClass, kDialogTitle);
-    if (running != nullptr) PostMessageA(running, WM_SHOW_CONTROL_PANEL, 0, 0);
+    if (running != nullptr) PostMessageA(running, controlpanel::WM_SHOW_CONTROL_PANEL, 0, 0);
     return 1;  // the handle goes with the process
   }
 
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_DRIVER_CONTROL), nullptr, DriverControlDialog, 0);
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_DRIVER_CONTROL), nullptr, controlpanel::DriverControlDialog, 0);
   CloseHandle(mutex);
   return 1;
 }

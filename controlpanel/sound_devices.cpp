@@ -3,16 +3,18 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "platform/rights.h"
 #include "platform/unique_handle.h"
 #include "platform/wave_devices.h"
 
 #include <cstring>
 
+namespace controlpanel {
+
 extern const char DirectDeviceName[] = "Quorvin Direct Device";
 
 namespace {
 
-constexpr REGSAM kKeyAccess = 0x2001F;  // KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY
 constexpr char kSoundMapper[] = "Software\\Microsoft\\Multimedia\\Sound Mapper";
 // A preference is read into a buffer of this size; longer ones are unreadable.
 constexpr DWORD kPreferenceCapacity = 100;
@@ -68,7 +70,7 @@ LONG SetPreference(HKEY key, const char* name, const DeviceName& device) {
 
 bool IsDirectDeviceDefault() {
   platform::unique_hkey key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSoundMapper, 0, kKeyAccess, key.put()) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSoundMapper, 0, platform::kReadAndChange, key.put()) != ERROR_SUCCESS)
     return false;
 
   char playback[kPreferenceCapacity];
@@ -101,3 +103,5 @@ bool ReassignDefaultSoundDevices() {
   if (captureCount == 0) return true;
   return SetPreference(key.get(), "Record", DeviceName(capture.szPname)) == ERROR_SUCCESS;
 }
+
+}  // namespace controlpanel

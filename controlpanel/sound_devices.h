@@ -3,6 +3,8 @@
 // preference for playback or recording.
 #pragma once
 
+namespace controlpanel {
+
 // The product name the direct device's wave endpoints carry.
 extern const char DirectDeviceName[];
 
@@ -17,3 +19,5 @@ bool IsDirectDeviceDefault();
 // keeps its preference. True when there was nothing to do or "Record" could
 // be written.
 bool ReassignDefaultSoundDevices();
+
+}  // namespace controlpanel

@@ -4,6 +4,8 @@
 
 #include "wire/text.h"
 
+namespace controlpanel {
+
 namespace {
 
 constexpr char kSwitchFailedCount[] = "The Norza's driver mode could not be changed: ";
@@ -34,7 +36,7 @@ static_assert(sizeof kSwitchFailedCount + sizeof kSwitchFailedOf + sizeof kSwitc
 
 }  // namespace
 
-AfterSwitch DecideAfterSwitch(const SwitchOutcome& outcome, bool stored, bool answeredOk) {
+AfterSwitch DecideAfterSwitch(const drivermode::SwitchOutcome& outcome, bool stored, bool answeredOk) {
   AfterSwitch after;
   if (outcome.failed == 0 && stored && !outcome.unknown) {
     after.logOff = answeredOk;
@@ -70,3 +72,5 @@ AfterSwitch DecideAfterSwitch(const SwitchOutcome& outcome, bool stored, bool an
   after.text[length] = '\0';
   return after;
 }
+
+}  // namespace controlpanel

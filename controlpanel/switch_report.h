@@ -5,6 +5,8 @@
 
 #include "drivermode/mode_switch.h"
 
+namespace controlpanel {
+
 struct AfterSwitch {
   bool logOff = false;
   bool report = false;  // a failure box with `text`
@@ -19,4 +21,6 @@ struct AfterSwitch {
 // mode could not be changed; then that consent is needed, that the elevated
 // run could not be started (with the error), or that the mode could not be
 // stored.
-AfterSwitch DecideAfterSwitch(const SwitchOutcome& outcome, bool stored, bool answeredOk);
+AfterSwitch DecideAfterSwitch(const drivermode::SwitchOutcome& outcome, bool stored, bool answeredOk);
+
+}  // namespace controlpanel

@@ -10,7 +10,10 @@
 // case is ignored.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+namespace devicecontrol {
 
 struct DevicePattern {
   const char* text;           // the pattern after its prefix characters (borrowed)
@@ -22,8 +25,6 @@ struct DevicePattern {
 // null slot. The slot just before the first entry holds the multi-string
 // buffer the entries point into; the list owns it. Null means "no list".
 using IdList = char**;
-
-namespace idtext {
 
 DevicePattern ParseDevicePattern(const char* pattern);
 bool MatchIdPattern(const char* id, const DevicePattern& pattern);
@@ -37,4 +38,42 @@ IdList SplitMultiString(char* buffer);
 void FreeIdList(IdList list);
 bool MatchAnyId(IdList list, const DevicePattern& pattern);
 
-}  // namespace idtext
+// The character after the one at p, a double-byte character of the system
+// code page counting as one; p itself when p is at the terminator.
+const char* NextChar(const char* p);
+
+// A list of pattern arguments read as the selection it describes (see
+// ForEachMatchingDevice): the optional class selector, select-all, the
+// parsed patterns, and what the device set must hold for them.
+struct Selection {
+  const char* className = nullptr;    // "=<class>" first: the name (borrowed)
+  bool all = false;                   // nothing left after the class, or a lone "*" next
+  DevicePattern* patterns = nullptr;  // the rest, parsed (owned; see FreeSelection)
+  int32_t count = 0;
+  // A pattern must be tested against each device: one with a wildcard, or
+  // one matched against hardware and compatible IDs. Without, the devices
+  // named by literal instance IDs are the selection.
+  bool matching = false;
+  // Every pattern an instance-ID pattern that begins with this literal
+  // enumerator ("USB" of "@USB\VID_7E51&PID_0002&MI_00\*"): only devices of
+  // that enumerator can match, so the set need hold no others. Null when
+  // any pattern could match elsewhere. Borrowed from the first pattern.
+  const char* enumerator = nullptr;
+  std::size_t enumeratorLength = 0;
+};
+
+// Reads `count` pattern arguments (none null). False only when the pattern
+// table cannot be allocated.
+bool ParseSelection(int32_t count, const char* const* args, Selection* out);
+void FreeSelection(Selection* selection);
+
+// Whether a pattern names one device by its instance ID, so that the device
+// is opened by that name (whatever the set holds otherwise).
+inline bool NamesOneDevice(const DevicePattern& pattern) {
+  return pattern.isInstanceIdPattern != 0 && pattern.firstWildcard == nullptr;
+}
+
+// Whether two selections need the same device set (one walk serves both).
+bool SameSet(const Selection& a, const Selection& b);
+
+}  // namespace devicecontrol

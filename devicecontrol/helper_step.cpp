@@ -1,35 +1,40 @@
 #include "devicecontrol/helper_step.h"
 
-#include "wire/helper_protocol.h"
 #include "helperrun/device_helper_run.h"
+#include "wire/helper_protocol.h"
+
+namespace devicecontrol {
 
 namespace {
 
-RunOutcome RunHelper(HandedOverStep& step) {
-  if (step.toChange() == 0) return RunOutcome::NotNeeded;
-  helper::StateChangeRequest request;
-  for (std::size_t b = 0; b < step.batchCount(); ++b) {
-    bool begun = false;
-    for (std::size_t i = 0; i < step.devices(b); ++i) {
-      if (!ToBeChanged(step.device(b, i))) continue;
-      if (!begun && !request.BeginBatch(step.batch(b).stateChange)) return RunOutcome::Failed;
-      begun = true;
-      if (!request.AddDevice(step.device(b, i).id)) return RunOutcome::Failed;
-    }
+RunOutcome RunHelper(Step& step, DWORD* error) {
+  *error = ERROR_GEN_FAILURE;
+  wire::Growing<wire::DeviceOutcome*> slots;
+  if (!step.HandOver(false, &slots)) return RunOutcome::Failed;
+  if (slots.size() == 0) return RunOutcome::NotNeeded;
+  wire::StateChangeRequest request;
+  std::size_t batch = kMaxStepBatches;
+  for (std::size_t i = 0; i < step.deviceCount(); ++i) {
+    if (!step.ToChange(i)) continue;
+    const StepDevice& d = step.device(i);
+    if (d.batch != batch && !request.BeginBatch(step.batch(d.batch).stateChange)) return RunOutcome::Failed;
+    batch = d.batch;
+    if (!request.AddDevice(d.outcome.id)) return RunOutcome::Failed;
   }
   wire::Text text;
-  helper::WriteStateChangeRequest(text, request);
-  if (!text.ok() || !step.Expect(false)) return RunOutcome::Failed;
+  wire::WriteStateChangeRequest(text, request);
+  if (!text.ok()) return RunOutcome::Failed;
 
-  platform::ProcessRun run;
+  helperrun::ProcessRun run;
   if (!helperrun::RunDeviceHelper(text.data(), text.size(), helperrun::kDeviceStepHelperWait, &run)) {
+    *error = ::GetLastError();
     return RunOutcome::NotStarted;
   }
   const bool answered = run.exitCode == ERROR_SUCCESS && !run.outputTruncated && !run.timedOut &&
-                        helper::ParseStateChangeAnswer(run.output, run.outputSize, step.expected(),
-                                                       step.expectedCount(), step.answers());
+                        wire::ParseStateChangeAnswer(run.output, run.outputSize, slots.data(), slots.size());
   const bool timedOut = run.timedOut;
-  platform::FreeProcessRun(&run);
+  *error = timedOut ? ERROR_TIMEOUT : run.exitCode != ERROR_SUCCESS ? ERROR_PROCESS_ABORTED : ERROR_INVALID_DATA;
+  helperrun::FreeProcessRun(&run);
   if (timedOut) return RunOutcome::TimedOut;
   return answered ? RunOutcome::Answered : RunOutcome::Failed;
 }
@@ -37,8 +42,13 @@ RunOutcome RunHelper(HandedOverStep& step) {
 }  // namespace
 
 RunOutcome ChangeThroughHelper(StateChangeBatch* batches, std::size_t count) {
-  HandedOverStep step(batches, count);
-  const RunOutcome outcome = RunHelper(step);
-  step.Report(outcome == RunOutcome::Answered);
+  Step step(batches, count);
+  DWORD error = ERROR_GEN_FAILURE;
+  const RunOutcome outcome = RunHelper(step, &error);
+  // A device in its state already, or one that cannot be named, is never handed over.
+  step.Settle(false, outcome == RunOutcome::Answered, error);
+  step.Report();
   return outcome;
 }
+
+}  // namespace devicecontrol

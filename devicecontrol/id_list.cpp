@@ -4,7 +4,7 @@
 
 #include "devicecontrol/device_pattern.h"
 
-namespace idtext {
+namespace devicecontrol {
 
 IdList SplitMultiString(char* buffer) {
   size_t count = 0;
@@ -39,4 +39,4 @@ bool MatchAnyId(IdList list, const DevicePattern& pattern) {
   return false;
 }
 
-}  // namespace idtext
+}  // namespace devicecontrol

@@ -1,7 +1,9 @@
-#include "devicecontrol/selection.h"
+#include "devicecontrol/device_pattern.h"
 
 #include <cstdlib>
 #include <cstring>
+
+namespace devicecontrol {
 
 namespace {
 
@@ -47,7 +49,7 @@ bool ParseSelection(int32_t count, const char* const* args, Selection* out) {
   if (out->patterns == nullptr) return false;
   for (int32_t i = 0; i < out->count; ++i) {
     DevicePattern& p = out->patterns[i];
-    p = idtext::ParseDevicePattern(args[first + i]);
+    p = ParseDevicePattern(args[first + i]);
     if (p.firstWildcard != nullptr || !p.isInstanceIdPattern) out->matching = true;
   }
   if (out->all || !out->matching || out->className != nullptr) return true;
@@ -79,3 +81,5 @@ bool SameSet(const Selection& a, const Selection& b) {
   return a.enumeratorLength == b.enumeratorLength &&
          (a.enumerator == nullptr || SameText(a.enumerator, b.enumerator, a.enumeratorLength));
 }
+
+}  // namespace devicecontrol

@@ -19,6 +19,7 @@
 #include "wire/text.h"
 #include "wire/helper_protocol.h"
 #include "devicehelper/helper_requests.h"
+#include "platform/system_library.h"
 
 namespace {
 
@@ -39,18 +40,12 @@ int ReadStandardInput(wire::Text& request) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // Libraries loaded by name (newdev.dll, and those the system's own
-  // libraries load) come from System32 only, never from beside the helper.
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  if (auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-          ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")))) {
-    set(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
-  }
+  platform::LoadLibrariesFromSystemFolderOnly();
   if (__argc != 1) return ERROR_INVALID_PARAMETER;
   wire::Text request;
   const int status = ReadStandardInput(request);
   if (status != ERROR_SUCCESS) return status;
   // The status lines go out byte for byte; the caller prints them itself.
   _setmode(_fileno(stdout), _O_BINARY);
-  return static_cast<int>(HandleHelperRequest(request.data(), request.size()));
+  return static_cast<int>(devicehelper::HandleHelperRequest(request.data(), request.size()));
 }

@@ -1,14 +1,18 @@
 #include "drivermode/mode_functions.h"
 
-#include "drivermode/mode_store.h"
+namespace drivermode {
 
 const char* const WdmInterfacePatterns[2] = {"@USB\\VID_7E51&PID_0002&MI_00\\*",
                                              "@USB\\VID_7E51&PID_0002&MI_03\\*"};
 const char* const AsioInterfacePatterns[1] = {"@USB\\VID_7E51&PID_0002&MI_08\\*"};
 
-void ModeStep(int mode, StateChangeBatch (&batches)[2]) {
-  const StateChangeBatch wdm{2, WdmInterfacePatterns, mode == WDM ? DWORD{DICS_ENABLE} : DWORD{DICS_DISABLE}, {}, 0};
-  const StateChangeBatch asio{1, AsioInterfacePatterns, mode == WDM ? DWORD{DICS_DISABLE} : DWORD{DICS_ENABLE}, {}, 0};
+void ModeStep(DriverMode mode, devicecontrol::StateChangeBatch (&batches)[2]) {
+  const DWORD wdmChange = mode == WDM ? DICS_ENABLE : DICS_DISABLE;
+  const DWORD asioChange = mode == WDM ? DICS_DISABLE : DICS_ENABLE;
+  const devicecontrol::StateChangeBatch wdm{2, WdmInterfacePatterns, wdmChange, {}, 0};
+  const devicecontrol::StateChangeBatch asio{1, AsioInterfacePatterns, asioChange, {}, 0};
   batches[0] = mode == WDM ? wdm : asio;
   batches[1] = mode == WDM ? asio : wdm;
 }
+
+}  // namespace drivermode

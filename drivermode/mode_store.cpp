@@ -5,13 +5,11 @@
 #include "platform/rights.h"
 #include "platform/unique_handle.h"
 
+namespace drivermode {
+
 namespace {
 
-// KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY: the read also asks for the
-// rights to change the key.
-constexpr REGSAM kKeyAccess = 0x2001F;
-// The 32-bit registry view, where the 32-bit control panel keeps the mode:
-// the 64-bit build shares that one value (32-bit Windows ignores the flag).
+// The 32-bit registry view (32-bit Windows ignores the flag).
 constexpr REGSAM kModeView = KEY_WOW64_32KEY;
 
 }  // namespace
@@ -19,19 +17,18 @@ constexpr REGSAM kModeView = KEY_WOW64_32KEY;
 int ReadAudioMode() {
   platform::unique_hkey key;
   LSTATUS opened =
-      platform::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza", 0, kKeyAccess | kModeView, key.put());
+      platform::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kModeKey, 0, platform::kReadAndChange | kModeView, key.put());
   // A standard user may read the machine's mode but not change it: without
   // virtualization the open for changing is refused, and the mode in force
   // must still show.
   if (opened == ERROR_ACCESS_DENIED) {
-    opened = platform::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza", 0, KEY_READ | kModeView,
-                                     key.put());
+    opened = platform::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kModeKey, 0, KEY_READ | kModeView, key.put());
   }
   if (opened != ERROR_SUCCESS) return -1;
 
   BYTE value[4] = {};
   DWORD size = sizeof value;
-  if (RegQueryValueExA(key.get(), "AudioMode", nullptr, nullptr, value, &size) != ERROR_SUCCESS)
+  if (RegQueryValueExA(key.get(), kModeValue, nullptr, nullptr, value, &size) != ERROR_SUCCESS)
     return -1;
   // An empty value has no first byte to read; the zeroed buffer must not
   // pass for WDM.
@@ -42,8 +39,9 @@ int ReadAudioMode() {
 
 bool WriteAudioMode(int mode) {
   platform::unique_hkey key;
-  // As RegCreateKeyA opens it, in the mode's view.
-  if (platform::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvin\\Norza\\", 0, nullptr, REG_OPTION_NON_VOLATILE,
+  // As RegCreateKeyA opens it, in the mode's view (the key's name as written
+  // there, with a closing backslash, names the same key).
+  if (platform::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kModeKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                       MAXIMUM_ALLOWED | kModeView, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
     return false;
 
@@ -51,8 +49,10 @@ bool WriteAudioMode(int mode) {
   // it is not.
   if (mode == WDM || mode == ASIO) {
     const DWORD value = static_cast<DWORD>(mode);
-    return platform::RegSetValueExA(key.get(), "AudioMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+    return platform::RegSetValueExA(key.get(), kModeValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                                     sizeof value) == ERROR_SUCCESS;
   }
   return true;
 }
+
+}  // namespace drivermode

@@ -9,11 +9,8 @@ const char kAnswerPipePrefix[] = "\\\\.\\pipe\\norza-";
 static_assert(sizeof kAnswerPipePrefix - 1 + 16 + 1 == kAnswerPipeNameSize, "the pipe name's size");
 
 void MakeAnswerPipeName(uint64_t random, char (&name)[kAnswerPipeNameSize]) {
-  const char digits[] = "0123456789abcdef";
   std::memcpy(name, kAnswerPipePrefix, sizeof kAnswerPipePrefix - 1);
-  char* p = name + sizeof kAnswerPipePrefix - 1;
-  for (int shift = 60; shift >= 0; shift -= 4) *p++ = digits[(random >> shift) & 0xF];
-  *p = '\0';
+  wire::FormatHex(random, wire::kHexDigits64, false, name + sizeof kAnswerPipePrefix - 1);
 }
 
 bool IsElevatedRunStart(int argc, const char* const* argv) {
@@ -41,7 +38,7 @@ bool ParseCommandLine(int argc, const char* const* argv, Command* command) {
   for (const char* p = name + prefix; *p != '\0'; ++p) {
     if (!((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f'))) return false;
   }
-  command->mode = argv[2][0] - '0';
+  command->mode = argv[2][0] == '0' ? drivermode::WDM : drivermode::ASIO;
   command->answerPipe = name;
   return true;
 }
@@ -63,11 +60,11 @@ bool ReadStored(wire::Lines& lines, bool* stored) {
 
 }  // namespace
 
-bool ParseAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
-                 std::size_t* chosen, bool* stored) {
+bool ParseAnswer(const char* data, std::size_t size, wire::DeviceOutcome* const* slots, std::size_t count,
+                 bool* stored) {
   wire::Lines lines(data, size);
   bool said = false;
-  if (!ReadStored(lines, &said) || !ReadStatusLines(lines, expected, count, chosen) || !lines.AtEndLine()) {
+  if (!ReadStored(lines, &said) || !wire::ReadOutcomes(lines, slots, count) || !lines.AtEndLine()) {
     return false;
   }
   *stored = said;

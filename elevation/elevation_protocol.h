@@ -4,7 +4,8 @@
 //   kelvane.exe --switch-elevated <0 WDM|1 ASIO> \\.\pipe\norza-<16 hex digits>
 // The run finds the Norza's functions itself and answers through that pipe:
 //   STORED <0|1>   (whether the mode is in the registry now; said before it switches)
-//   one status line per function, in the order of an ordinary switch
+//   DEVICE <hex id> <status> <error>, per function, in the order of an
+//     ordinary switch (wire/status_line.h)
 //   END
 // No platform headers: both sides build and read it alike, and it is tested
 // natively.
@@ -13,7 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "wire/status_answer.h"
+#include "drivermode/mode_store.h"
+#include "wire/status_line.h"
 #include "wire/text.h"
 
 namespace elevation {
@@ -28,8 +30,8 @@ void MakeAnswerPipeName(uint64_t random, char (&name)[kAnswerPipeNameSize]);
 
 // The one message the elevated run is given: its arguments, declared once.
 struct Command {
-  int32_t mode = -1;                  // 0 WDM, 1 ASIO
-  const char* answerPipe = nullptr;   // borrowed from the command line
+  drivermode::DriverMode mode = drivermode::WDM;
+  const char* answerPipe = nullptr;  // borrowed from the command line
 };
 
 // Whether a command line (argv as the runtime splits it, argv[0] the
@@ -45,10 +47,11 @@ bool ParseCommandLine(int argc, const char* const* argv, Command* command);
 
 // The answer's first line.
 void WriteAnswerStart(wire::Text& out, bool stored);
-// The answer: whether the mode was stored, then status lines as the helper's
-// answer carries them, then the end line. False for anything else.
-bool ParseAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
-                 std::size_t* chosen, bool* stored);
+// The answer: whether the mode was stored, then the outcome of each function
+// into `slots` (wire::ReadOutcomes), then the end line. False for anything
+// else.
+bool ParseAnswer(const char* data, std::size_t size, wire::DeviceOutcome* const* slots, std::size_t count,
+                 bool* stored);
 // What an answer cut short (a run given up at the panel's limit) still
 // tells: whether its first line says the mode was stored.
 bool AnswerSaysStored(const char* data, std::size_t size);

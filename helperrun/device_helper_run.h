@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "platform/process_run.h"
+#include "helperrun/process_run.h"
 
 namespace helperrun {
 
@@ -29,7 +29,7 @@ constexpr DWORD kInstallHelperWait = 10 * 60 * 1000;
 // more rights than its caller. A helper still running after `limit`
 // milliseconds is ended (timedOut). TRUE once it has ended, whatever its exit
 // code; FALSE, with the thread's last error, when it could not be written or
-// started. Release the output with platform::FreeProcessRun.
-BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, platform::ProcessRun* run);
+// started. Release the output with helperrun::FreeProcessRun.
+BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, helperrun::ProcessRun* run);
 
 }  // namespace helperrun

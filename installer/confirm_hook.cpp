@@ -3,11 +3,12 @@
 #include <tlhelp32.h>
 
 #include <atomic>
-#include <cstdlib>
 
 #include "platform/unique_handle.h"
 #include "platform/window_hooks.h"
-#include "installer/usb_install.h"
+#include "installer/confirm_hook.h"
+
+namespace tambrel {
 
 int g_nButtonId = 0;
 std::atomic<bool> g_buttonArmed{false};
@@ -77,21 +78,13 @@ LRESULT CALLBACK CbtHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
 }
 
 bool ConfirmationHooks::Add(DWORD threadId) {
-  if (count_ == capacity_) {
-    const std::size_t capacity = capacity_ == 0 ? 8 : capacity_ * 2;
-    void* grown = std::realloc(hooks_, capacity * sizeof *hooks_);
-    if (grown == nullptr) {
-      ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-      return false;
-    }
-    hooks_ = static_cast<HHOOK*>(grown);
-    capacity_ = capacity;
+  if (!hooks_.Reserve(hooks_.size() + 1)) {
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
   }
   // No module: the procedure is in this process already, and stays there.
   HHOOK hook = platform::SetWindowsHookExA(WH_CBT, CbtHookProc, nullptr, threadId);
-  if (hook == nullptr) return false;
-  hooks_[count_++] = hook;
-  return true;
+  return hook != nullptr && hooks_.Add(hook);
 }
 
 bool ConfirmationHooks::Install() {
@@ -112,8 +105,8 @@ bool ConfirmationHooks::Install() {
 
 void ConfirmationHooks::Remove() {
   platform::last_error_guard keep;
-  for (std::size_t i = 0; i < count_; ++i) ::UnhookWindowsHookEx(hooks_[i]);
-  std::free(hooks_);
-  hooks_ = nullptr;
-  count_ = capacity_ = 0;
+  for (std::size_t i = 0; i < hooks_.size(); ++i) ::UnhookWindowsHookEx(hooks_[i]);
+  hooks_.Clear();
 }
+
+}  // namespace tambrel

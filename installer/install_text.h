@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "wire/text.h"
+
 namespace tambrel {
 
 // Length of the string at `text`, ending at its NUL or at `limit` bytes,
@@ -17,9 +19,9 @@ std::size_t BoundedLength(const char* text, std::size_t limit);
 // matches.
 bool MultiSzHasEntry(const char* list, std::size_t size, const char* id);
 
-// Room for the INF's full path: two texts of up to 199 characters, the
-// backslash between them and the terminator.
-constexpr std::size_t kInfPathSize = 199 + 1 + 199 + 1;
+// Room for the INF's full path: two texts of up to wire::kMaxText
+// characters, the backslash between them and the terminator.
+constexpr std::size_t kInfPathSize = 2 * wire::kTextSize;
 
 // The INF's full path: dir, one backslash, name, taken as they are (no
 // trimming), into `out` of `capacity` bytes. False, with `out` empty, when it

@@ -8,6 +8,8 @@
 #include "installer/install_text.h"
 #include "platform/unique_handle.h"
 
+namespace tambrel {
+
 namespace {
 
 // UTF-16 text on the local heap, grown as needed and kept for reuse.
@@ -95,3 +97,5 @@ int CountPresentDevices(const char* idText) {
   ::SetLastError(ERROR_SUCCESS);
   return count;
 }
+
+}  // namespace tambrel

@@ -13,14 +13,10 @@
 #include "installer/include/tambrel.h"
 #include "installer/usb_install.h"
 
-HINSTANCE g_hModule = nullptr;
-
 namespace {
 
-constexpr std::size_t kMaxText = CUsbInstall::kFieldSize - 1;
-
 bool TextFits(const char* text) {
-  return text != nullptr && tambrel::BoundedLength(text, kMaxText + 1) <= kMaxText;
+  return text != nullptr && tambrel::BoundedLength(text, wire::kTextSize) <= wire::kMaxText;
 }
 
 // On 64-bit Windows this 32-bit library may not update drivers: the 64-bit
@@ -28,19 +24,14 @@ bool TextFits(const char* text) {
 // The result and the thread's last error are the helper's; when the helper
 // itself goes wrong, false with why (ERROR_TIMEOUT: it was ended after
 // kInstallHelperWait).
-bool InstallThroughHelper(int buttonId, const char* infDir, const char* infName, const char* hardwareId) {
-  helper::InstallRequest install;
-  install.buttonId = buttonId;
-  std::strcpy(install.infDir, infDir);  // each fits: the export checked them
-  std::strcpy(install.infName, infName);
-  std::strcpy(install.hardwareId, hardwareId);
+bool InstallThroughHelper(const wire::InstallRequest& install) {
   wire::Text request;
-  helper::WriteInstallRequest(request, install);
+  wire::WriteInstallRequest(request, install);
   if (!request.ok()) {
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  platform::ProcessRun run;
+  helperrun::ProcessRun run;
   if (!helperrun::RunDeviceHelper(request.data(), request.size(), helperrun::kInstallHelperWait, &run)) return false;
   bool installed = false;
   uint32_t error = ERROR_SUCCESS;
@@ -49,11 +40,11 @@ bool InstallThroughHelper(int buttonId, const char* infDir, const char* infName,
   } else if (run.exitCode != ERROR_SUCCESS) {
     // Crashed, killed, refused the request, or ended with STILL_ACTIVE's code.
     error = ERROR_PROCESS_ABORTED;
-  } else if (run.outputTruncated || !helper::ParseInstallAnswer(run.output, run.outputSize, &installed, &error)) {
+  } else if (run.outputTruncated || !wire::ParseInstallAnswer(run.output, run.outputSize, &installed, &error)) {
     installed = false;
     error = ERROR_INVALID_DATA;
   }
-  platform::FreeProcessRun(&run);
+  helperrun::FreeProcessRun(&run);
   ::SetLastError(error);
   return installed;
 }
@@ -70,29 +61,12 @@ TAMBREL_BOOL TAMBREL_CALL InstallDev(int nButtonId, int /*nClickCount*/, const c
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  bool installed = false;
-  DWORD error = ERROR_SUCCESS;
-  {
-    // Declared in this order so that the hook goes first, then the
-    // new-device library, then the button.
-    ButtonArming arming(nButtonId);
-    ConfirmationHooks hooks;
-    if (!hooks.Install()) return 0;  // SetWindowsHookExA's error stands
-    if (platform::RunsUnderWow64()) {
-      installed = InstallThroughHelper(nButtonId, pszInfDir, pszInfName, pszHardwareId);
-      error = ::GetLastError();
-    } else {
-      CUsbInstall install;
-      installed = install.Install(pszInfDir, pszInfName, pszHardwareId);
-      error = ::GetLastError();
-      hooks.Remove();
-    }
-  }
-  // The error of the step that decided the result, whatever the cleanup did;
-  // after a success, whether Windows needs a restart to finish it.
-  if (installed && error != ERROR_SUCCESS_REBOOT_REQUIRED) error = ERROR_SUCCESS;
-  ::SetLastError(error);
-  return installed ? 1 : 0;
+  wire::InstallRequest request;
+  request.buttonId = nButtonId;
+  std::strcpy(request.infDir, pszInfDir);  // each fits: checked above
+  std::strcpy(request.infName, pszInfName);
+  std::strcpy(request.hardwareId, pszHardwareId);
+  return tambrel::InstallConfirming(request, platform::RunsUnderWow64() ? InstallThroughHelper : nullptr) ? 1 : 0;
 }
 
 int TAMBREL_CALL GetDevicePresentCount(const char* pszIdText) {
@@ -100,7 +74,7 @@ int TAMBREL_CALL GetDevicePresentCount(const char* pszIdText) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  return CountPresentDevices(pszIdText);
+  return tambrel::CountPresentDevices(pszIdText);
 }
 
 }  // extern "C"

@@ -6,9 +6,10 @@
 #include <cstring>
 
 #include "platform/system_library.h"
+#include "installer/confirm_hook.h"
 #include "platform/unique_handle.h"
 
-platform::UpdateDriverForPlugAndPlayDevicesA_t g_pfnUpdateDriver = nullptr;
+namespace tambrel {
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr DWORD kInstallFlagForce = 0x1;      // INSTALLFLAG_FORCE
 // zeroed before.
 void CopyField(char* field, const char* text) {
   if (text == nullptr) return;
-  std::size_t length = tambrel::BoundedLength(text, CUsbInstall::kFieldSize - 1);
+  std::size_t length = tambrel::BoundedLength(text, wire::kMaxText);
   std::memcpy(field, text, length);
   field[length] = '\0';
 }
@@ -30,11 +31,10 @@ void CopyField(char* field, const char* text) {
 }  // namespace
 
 CUsbInstall::CUsbInstall() : m_szInfName{}, m_szHardwareId{}, m_szInfDir{} {
-  g_pfnUpdateDriver = nullptr;
   // Looked up where Windows keeps it, never beside the installation program.
   m_hNewDev.reset(platform::LoadSystemLibrary("newdev.dll"));
   if (m_hNewDev) {
-    g_pfnUpdateDriver = reinterpret_cast<platform::UpdateDriverForPlugAndPlayDevicesA_t>(
+    m_pfnUpdateDriver = reinterpret_cast<platform::UpdateDriverForPlugAndPlayDevicesA_t>(
         reinterpret_cast<void*>(platform::GetProcAddress(m_hNewDev.get(), "UpdateDriverForPlugAndPlayDevicesA")));
   }
 }
@@ -42,7 +42,7 @@ CUsbInstall::CUsbInstall() : m_szInfName{}, m_szHardwareId{}, m_szInfDir{} {
 // Releasing the new-device library is m_hNewDev's.
 CUsbInstall::~CUsbInstall() = default;
 
-// Both fields hold at most 199 characters, so the path always fits.
+// Both fields hold at most wire::kMaxText characters, so the path always fits.
 void CUsbInstall::FullInfPath(char (&path)[tambrel::kInfPathSize]) const {
   tambrel::JoinInfPath(m_szInfDir, m_szInfName, path, sizeof path);
 }
@@ -72,7 +72,7 @@ bool CUsbInstall::CopyOemInf() {
 }
 
 bool CUsbInstall::UpdateDriver() {
-  if (g_pfnUpdateDriver == nullptr) {
+  if (m_pfnUpdateDriver == nullptr) {
     // What the loader says for a missing library or function.
     ::SetLastError(!m_hNewDev ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND);
     return false;
@@ -85,7 +85,7 @@ bool CUsbInstall::UpdateDriver() {
   // it (to set its reboot flag), and no restart prompt comes up under the
   // confirmation hook, which would answer it.
   BOOL restart = FALSE;
-  const BOOL result = g_pfnUpdateDriver(nullptr, m_szHardwareId, path, kInstallFlagForce, &restart);
+  const BOOL result = m_pfnUpdateDriver(nullptr, m_szHardwareId, path, kInstallFlagForce, &restart);
   if ((static_cast<DWORD>(result) & 0xFF) == 0) {
     // A failure that names no error still must not pass for success.
     if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_GEN_FAILURE);
@@ -127,3 +127,31 @@ void CUsbInstall::MarkForReinstall() {
 bool CUsbInstall::HasHardwareId(const char* list, DWORD size) const {
   return tambrel::MultiSzHasEntry(list, size, m_szHardwareId);
 }
+
+bool InstallConfirming(const wire::InstallRequest& request, InstallElsewhere elsewhere) {
+  bool installed = false;
+  DWORD error = ERROR_SUCCESS;
+  {
+    // Declared in this order so that the hook goes first, then the
+    // new-device library, then the button.
+    ButtonArming arming(request.buttonId);
+    ConfirmationHooks hooks;
+    if (!hooks.Install()) return false;  // SetWindowsHookExA's error stands
+    if (elsewhere != nullptr) {
+      installed = elsewhere(request);
+      error = ::GetLastError();
+    } else {
+      CUsbInstall install;
+      installed = install.Install(request.infDir, request.infName, request.hardwareId);
+      error = ::GetLastError();
+      hooks.Remove();
+    }
+  }
+  // The error of the step that decided the result, whatever the cleanup did;
+  // after a success, whether Windows needs a restart to finish it.
+  if (installed && error != ERROR_SUCCESS_REBOOT_REQUIRED) error = ERROR_SUCCESS;
+  ::SetLastError(error);
+  return installed;
+}
+
+}  // namespace tambrel

@@ -3,9 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace helper {
-
-const char kAnswerEnd[] = "END\n";
+namespace wire {
 
 namespace {
 
@@ -15,7 +13,7 @@ constexpr char kHeader[] = "NORZA-DEVICE-HELPER 1";
 // this one table.
 struct InstallText {
   const char* keyword;
-  char (InstallRequest::*text)[wire::kMaxText + 1];
+  char (InstallRequest::*text)[wire::kTextSize];
 };
 constexpr InstallText kInstallTexts[] = {
     {"DIR", &InstallRequest::infDir}, {"NAME", &InstallRequest::infName}, {"HWID", &InstallRequest::hardwareId}};
@@ -53,8 +51,6 @@ RequestKind KindOfRequest(const char* data, std::size_t size) {
   return RequestKind::None;
 }
 
-StateChangeRequest::~StateChangeRequest() { std::free(ids_); }
-
 bool StateChangeRequest::BeginBatch(uint32_t stateChange) {
   if ((stateChange != 1 && stateChange != 2) || batchCount_ == kMaxBatches ||
       (batchCount_ != 0 && batches_[batchCount_ - 1].count == 0)) {
@@ -62,22 +58,17 @@ bool StateChangeRequest::BeginBatch(uint32_t stateChange) {
   }
   Batch& batch = batches_[batchCount_++];
   batch.stateChange = stateChange;
-  batch.first = idCount_;
+  batch.first = ids_.size();
   batch.count = 0;
   return true;
 }
 
 bool StateChangeRequest::AddDevice(const char* id) {
   const std::size_t length = id != nullptr ? std::strlen(id) : 0;
-  if (batchCount_ == 0 || idCount_ == kMaxDevices || length == 0 || length > wire::kMaxText) return false;
-  if (idCount_ == capacity_) {
-    const std::size_t capacity = capacity_ == 0 ? 8 : capacity_ * 2;
-    void* grown = std::realloc(ids_, capacity * sizeof *ids_);
-    if (grown == nullptr) return false;
-    ids_ = static_cast<char(*)[wire::kMaxText + 1]>(grown);
-    capacity_ = capacity;
-  }
-  std::memcpy(ids_[idCount_++], id, length + 1);
+  if (batchCount_ == 0 || ids_.size() == kMaxDevices || length == 0 || length > wire::kMaxText) return false;
+  IdText copy;
+  std::memcpy(copy.text, id, length + 1);
+  if (!ids_.Add(copy)) return false;
   ++batches_[batchCount_ - 1].count;
   return true;
 }
@@ -90,7 +81,7 @@ void WriteStateChangeRequest(wire::Text& out, const StateChangeRequest& request)
     AppendLine(out, "STATE", batch.stateChange);
     for (std::size_t i = batch.first; i < batch.first + batch.count; ++i) AppendHexLine(out, "ID", request.id(i));
   }
-  out.Append("END\n");
+  out.AppendEnd();
 }
 
 bool ParseStateChangeRequest(const char* data, std::size_t size, StateChangeRequest& out) {
@@ -102,13 +93,13 @@ bool ParseStateChangeRequest(const char* data, std::size_t size, StateChangeRequ
     const char* value;
     std::size_t valueLength;
     int64_t number = 0;
-    if (wire::Equals(line, length, "END")) return out.Complete() && lines.AtEnd();
+    if (wire::Equals(line, length, wire::kEndLine)) return out.Complete() && lines.AtEnd();
     if (wire::Field(line, length, "STATE", &value, &valueLength)) {
       if (!wire::DecodeNumber(value, valueLength, 1, 2, &number) || !out.BeginBatch(static_cast<uint32_t>(number))) {
         return false;
       }
     } else {
-      char id[wire::kMaxText + 1];
+      char id[wire::kTextSize];
       if (!wire::Field(line, length, "ID", &value, &valueLength) || !wire::DecodeHex(value, valueLength, id) ||
           !out.AddDevice(id)) {
         return false;
@@ -123,7 +114,7 @@ void WriteInstallRequest(wire::Text& out, const InstallRequest& request) {
   out.Append("\n");
   AppendLine(out, "INSTALL", request.buttonId);
   for (const InstallText& field : kInstallTexts) AppendHexLine(out, field.keyword, request.*field.text);
-  out.Append("END\n");
+  out.AppendEnd();
 }
 
 bool ParseInstallRequest(const char* data, std::size_t size, InstallRequest& out) {
@@ -148,17 +139,16 @@ bool ParseInstallRequest(const char* data, std::size_t size, InstallRequest& out
   return lines.AtEndLine();
 }
 
-bool ParseStateChangeAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
-                            std::size_t* chosen) {
-  wire::Lines lines(data, size);
-  return ReadStatusLines(lines, expected, count, chosen) && lines.AtEndLine();
+bool ParseStateChangeAnswer(const char* data, std::size_t size, DeviceOutcome* const* slots, std::size_t count) {
+  Lines lines(data, size);
+  return ReadOutcomes(lines, slots, count) && lines.AtEndLine();
 }
 
 void WriteInstallAnswer(wire::Text& out, bool installed, uint32_t error) {
   out.Append(installed ? "INSTALLED 1 " : "INSTALLED 0 ");
   out.AppendNumber(error);
   out.Append("\n");
-  out.Append(kAnswerEnd);
+  out.AppendEnd();
 }
 
 bool ParseInstallAnswer(const char* data, std::size_t size, bool* installed, uint32_t* error) {
@@ -180,4 +170,4 @@ bool ParseInstallAnswer(const char* data, std::size_t size, bool* installed, uin
   return true;
 }
 
-}  // namespace helper
+}  // namespace wire

@@ -10,10 +10,11 @@
 //   ID <hex>                           HWID <hex>
 //   END                                END
 // A state-change request changes its batches in order. Texts travel as
-// hexadecimal bytes (wire_text.h).
+// hexadecimal bytes (wire/text.h).
 //
 // Answer (the helper's standard output, then exit code 0):
-//   one status line per device, in request order      INSTALLED <0|1> <error>
+//   DEVICE <hex id> <status> <error>, per device,     INSTALLED <0|1> <error>
+//     in request order (wire/status_line.h)
 //   END                                               END
 // (an installation's error is 0 or kRestartNeeded after a success)
 #pragma once
@@ -21,10 +22,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "wire/status_answer.h"
+#include "wire/status_line.h"
 #include "wire/text.h"
 
-namespace helper {
+namespace wire {
 
 // More devices than this in one request is not a request of ours.
 constexpr std::size_t kMaxDevices = 4096;
@@ -49,7 +50,6 @@ class StateChangeRequest {
   };
 
   StateChangeRequest() = default;
-  ~StateChangeRequest();
   StateChangeRequest(const StateChangeRequest&) = delete;
   StateChangeRequest& operator=(const StateChangeRequest&) = delete;
 
@@ -60,23 +60,24 @@ class StateChangeRequest {
 
   std::size_t batchCount() const { return batchCount_; }
   const Batch& batch(std::size_t b) const { return batches_[b]; }
-  std::size_t deviceCount() const { return idCount_; }
-  const char* id(std::size_t i) const { return ids_[i]; }
+  std::size_t deviceCount() const { return ids_.size(); }
+  const char* id(std::size_t i) const { return ids_[i].text; }
 
  private:
   Batch batches_[kMaxBatches];
   std::size_t batchCount_ = 0;
-  char (*ids_)[wire::kMaxText + 1] = nullptr;
-  std::size_t idCount_ = 0;
-  std::size_t capacity_ = 0;
+  struct IdText {
+    char text[wire::kTextSize];
+  };
+  wire::Growing<IdText> ids_;
 };
 
 // One installation: InstallDev's arguments. Texts of at most kMaxText bytes.
 struct InstallRequest {
   int32_t buttonId = 0;
-  char infDir[wire::kMaxText + 1] = {};
-  char infName[wire::kMaxText + 1] = {};
-  char hardwareId[wire::kMaxText + 1] = {};
+  char infDir[wire::kTextSize] = {};
+  char infName[wire::kTextSize] = {};
+  char hardwareId[wire::kTextSize] = {};
 };
 
 // Writers; a request that was read is written back byte for byte as it was.
@@ -86,12 +87,9 @@ void WriteInstallRequest(wire::Text& out, const InstallRequest& request);
 bool ParseStateChangeRequest(const char* data, std::size_t size, StateChangeRequest& out);
 bool ParseInstallRequest(const char* data, std::size_t size, InstallRequest& out);
 
-extern const char kAnswerEnd[];  // "END\n", the last line of every answer
-// Reads a state-change answer: one status line per expected line, in order,
-// each carrying one of its words, then the end line and nothing more.
-// chosen[i] receives the index of line i's word. False for anything else.
-bool ParseStateChangeAnswer(const char* data, std::size_t size, const ExpectedLine* expected, std::size_t count,
-                            std::size_t* chosen);
+// Reads a state-change answer into `slots` (ReadOutcomes), then the end
+// line and nothing more. False for anything else.
+bool ParseStateChangeAnswer(const char* data, std::size_t size, DeviceOutcome* const* slots, std::size_t count);
 
 // ERROR_SUCCESS_REBOOT_REQUIRED: the installation succeeded, and Windows
 // needs a restart to finish it.
@@ -102,4 +100,4 @@ void WriteInstallAnswer(wire::Text& out, bool installed, uint32_t error);
 // a failure an error other than those; false for anything else.
 bool ParseInstallAnswer(const char* data, std::size_t size, bool* installed, uint32_t* error);
 
-}  // namespace helper
+}  // namespace wire

@@ -5,9 +5,12 @@
 
 namespace wire {
 
+const char kEndLine[] = "END";
+
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr char kLowerHexDigits[] = "0123456789abcdef";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -17,29 +20,8 @@ int HexValue(char c) {
 
 }  // namespace
 
-Text::~Text() { std::free(data_); }
-
 void Text::Append(const char* bytes, std::size_t count) {
-  if (!ok_ || count == 0) return;
-  if (count > capacity_ - size_) {
-    std::size_t capacity = capacity_ == 0 ? 256 : capacity_;
-    while (capacity - size_ < count) {
-      if (capacity > (static_cast<std::size_t>(-1) >> 2)) {
-        ok_ = false;
-        return;
-      }
-      capacity *= 2;
-    }
-    char* grown = static_cast<char*>(std::realloc(data_, capacity));
-    if (grown == nullptr) {
-      ok_ = false;
-      return;
-    }
-    data_ = grown;
-    capacity_ = capacity;
-  }
-  std::memcpy(data_ + size_, bytes, count);
-  size_ += count;
+  if (ok_ && !bytes_.Add(bytes, count)) ok_ = false;
 }
 
 void Text::Append(const char* text) { Append(text, std::strlen(text)); }
@@ -51,17 +33,50 @@ void Text::AppendHex(const char* text) {
   }
 }
 
+namespace {
+
+// The powers of ten a 64-bit number has digits for, largest first.
+struct PowersOfTen {
+  uint64_t power[20];
+  constexpr PowersOfTen() : power() {
+    uint64_t value = 1;
+    for (int i = 19; i >= 0; --i, value *= 10) power[i] = value;
+  }
+};
+constexpr PowersOfTen kPowersOfTen;
+
+}  // namespace
+
+// Digit by digit, by subtracting powers of ten: a 32-bit program then
+// carries no 64-bit division routine for it.
 void Text::AppendNumber(int64_t value) {
   char digits[24];
-  std::size_t n = sizeof digits;
-  const bool negative = value < 0;
-  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  do {
-    digits[--n] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (negative) digits[--n] = '-';
-  Append(digits + n, sizeof digits - n);
+  std::size_t n = 0;
+  uint64_t magnitude = static_cast<uint64_t>(value);
+  if (value < 0) {
+    digits[n++] = '-';
+    magnitude = 0 - magnitude;
+  }
+  for (const uint64_t power : kPowersOfTen.power) {
+    char digit = '0';
+    while (magnitude >= power) {
+      magnitude -= power;
+      ++digit;
+    }
+    if (digit != '0' || n > (value < 0 ? 1u : 0u) || power == 1) digits[n++] = digit;
+  }
+  Append(digits, n);
+}
+
+void Text::AppendEnd() {
+  Append(kEndLine);
+  Append("\n");
+}
+
+void FormatHex(uint64_t value, int digits, bool upper, char* out) {
+  const char* set = upper ? kHexDigits : kLowerHexDigits;
+  for (int i = 0; i < digits; ++i) out[i] = set[(value >> (4 * (digits - 1 - i))) & 0xF];
+  out[digits] = '\0';
 }
 
 bool Lines::Next(const char** line, std::size_t* length) {
@@ -92,7 +107,7 @@ bool Field(const char* line, std::size_t length, const char* keyword, const char
   return true;
 }
 
-bool DecodeHex(const char* hex, std::size_t length, char (&out)[kMaxText + 1]) {
+bool DecodeHex(const char* hex, std::size_t length, char (&out)[kTextSize]) {
   if (length % 2 != 0 || length / 2 > kMaxText) return false;
   for (std::size_t i = 0; i < length; i += 2) {
     const int high = HexValue(hex[i]);

@@ -8,17 +8,28 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "wire/growing.h"
+
 namespace wire {
 
-// Instance IDs and installer texts: at most 199 characters.
+// Instance IDs and installer texts: at most 199 characters, so 200 bytes
+// with the terminator.
 constexpr std::size_t kMaxText = 199;
+constexpr std::size_t kTextSize = kMaxText + 1;
+
+// The last line of every request and answer.
+extern const char kEndLine[];  // "END"
+
+// `digits` hexadecimal digits of `value` (the lowest ones), upper-case or
+// not, and a terminator, into `out`.
+constexpr int kHexDigits32 = 8, kHexDigits64 = 16;
+void FormatHex(uint64_t value, int digits, bool upper, char* out);
 
 // A growing byte string on the C heap that never throws: after a failed
 // growth ok() is false and the text stays as it was.
 class Text {
  public:
   Text() = default;
-  ~Text();
   Text(const Text&) = delete;
   Text& operator=(const Text&) = delete;
 
@@ -26,15 +37,14 @@ class Text {
   void Append(const char* text);
   void AppendHex(const char* text);  // two upper-case digits per byte
   void AppendNumber(int64_t value);  // a minus sign for a negative one, no leading zeros
+  void AppendEnd();                  // the end line
 
-  const char* data() const { return data_ != nullptr ? data_ : ""; }
-  std::size_t size() const { return size_; }
+  const char* data() const { return bytes_.data() != nullptr ? bytes_.data() : ""; }
+  std::size_t size() const { return bytes_.size(); }
   bool ok() const { return ok_; }
 
  private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
+  Growing<char> bytes_;
   bool ok_ = true;
 };
 
@@ -47,8 +57,8 @@ class Lines {
   bool AtEnd() const { return left_ == 0; }
   // The next line is exactly `text`.
   bool NextIs(const char* text);
-  // The next line is "END" and nothing follows it.
-  bool AtEndLine() { return NextIs("END") && AtEnd(); }
+  // The next line is the end line and nothing follows it.
+  bool AtEndLine() { return NextIs(kEndLine) && AtEnd(); }
 
  private:
   const char* data_;
@@ -61,7 +71,7 @@ bool Field(const char* line, std::size_t length, const char* keyword, const char
 // Hex digits as AppendHex writes them into a NUL-terminated text of at most
 // kMaxText bytes; a NUL among the bytes would shorten the text unseen, so it
 // is refused.
-bool DecodeHex(const char* hex, std::size_t length, char (&out)[kMaxText + 1]);
+bool DecodeHex(const char* hex, std::size_t length, char (&out)[kTextSize]);
 // A decimal number as AppendNumber writes it, within [min, max].
 bool DecodeNumber(const char* text, std::size_t length, int64_t min, int64_t max, int64_t* value);
 

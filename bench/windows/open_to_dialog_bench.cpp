@@ -19,21 +19,21 @@
 #include <string>
 #include <vector>
 
+#include "drivermode/mode_store.h"
 #include "wine_devices.h"
 
 namespace {
 
-constexpr char kNorzaKey[] = "SOFTWARE\\Quorvin\\Norza";
 
 bool StoreWdm() {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNorzaKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key,
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, drivermode::kModeKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key,
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
   const DWORD wdm = 0;
   const bool stored =
-      RegSetValueExA(key, "AudioMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&wdm), sizeof wdm) == ERROR_SUCCESS;
+      RegSetValueExA(key, drivermode::kModeValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&wdm), sizeof wdm) == ERROR_SUCCESS;
   RegCloseKey(key);
   return stored;
 }

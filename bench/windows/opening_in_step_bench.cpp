@@ -16,14 +16,14 @@
 
 #include "capture_stdout.h"
 #include "controlpanel/driver_control_dialog.h"
-#include "elevation/elevated_entry.h"
+#include "elevation/run_side.h"
+#include "drivermode/mode_store.h"
 #include "registry_snapshot.h"
 #include "controlpanel/resource.h"
 #include "sim_machine.h"
 
 namespace {
 
-constexpr char kNorzaKey[] = "SOFTWARE\\Quorvin\\Norza";
 
 void Describe(bool elevated, bool inStep) {
   sim::Reset();
@@ -48,9 +48,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int openings = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
-  regtest::KeySnapshot saved{HKEY_LOCAL_MACHINE, kNorzaKey};
+  regtest::KeySnapshot saved{HKEY_LOCAL_MACHINE, drivermode::kModeKey};
   const DWORD wdm = 0;
-  regtest::SetValue(HKEY_LOCAL_MACHINE, kNorzaKey, "AudioMode", REG_DWORD,
+  regtest::SetValue(HKEY_LOCAL_MACHINE, drivermode::kModeKey, drivermode::kModeValue, REG_DWORD,
                     std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&wdm),
                                          reinterpret_cast<const uint8_t*>(&wdm) + 4));
   LARGE_INTEGER frequency;
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
         sim::StdoutCapture capture;
         QueryPerformanceCounter(&start);
         HWND dialog =
-            CreateDialogParamA(resources, MAKEINTRESOURCEA(IDD_DRIVER_CONTROL), nullptr, DriverControlDialog, 0);
+            CreateDialogParamA(resources, MAKEINTRESOURCEA(IDD_DRIVER_CONTROL), nullptr, controlpanel::DriverControlDialog, 0);
         MSG message;  // the opening it posts itself
         while (dialog != nullptr && PeekMessageA(&message, dialog, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
         QueryPerformanceCounter(&end);

@@ -90,12 +90,12 @@ bool StartHelper(const char* path, const char* folder, HANDLE input, HANDLE outp
 
 }  // namespace
 
-BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, platform::ProcessRun* run) {
+BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, helperrun::ProcessRun* run) {
   if (run == nullptr || (request == nullptr && requestSize != 0)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  *run = platform::ProcessRun{};
+  *run = helperrun::ProcessRun{};
   HelperFile helper;
   if (!helper.Place()) return FALSE;
 
@@ -123,9 +123,9 @@ BOOL RunDeviceHelper(const char* request, std::size_t requestSize, DWORD limit, 
   // it answers then tells.
   WriteAll(inputWrite.get(), request, requestSize);
   inputWrite.reset();
-  platform::OutputChannel output;
+  helperrun::OutputChannel output;
   output.pipe = outputRead.get();
-  if (!platform::AwaitProcess(processHandle.get(), output, run, limit)) {
+  if (!helperrun::AwaitProcess(processHandle.get(), output, run, limit)) {
     // A class installer that never returns must not hold the caller for
     // ever; the helper's file and folder go once it has ended.
     run->timedOut = true;

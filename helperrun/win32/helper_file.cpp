@@ -10,8 +10,6 @@ namespace helperrun {
 
 namespace {
 
-constexpr DWORD kPollMilliseconds = 50;
-
 // The module this code is linked into: the program or the library.
 HMODULE ThisModule() {
   HMODULE module = nullptr;
@@ -83,11 +81,7 @@ void HelperFile::RemoveFile() {
   hold_.reset();
   if (!written_) return;
   written_ = false;
-  // The image may stay mapped for a moment after the process has ended.
-  for (int attempt = 0; attempt < 40; ++attempt) {
-    if (::DeleteFileA(path_) || ::GetLastError() == ERROR_FILE_NOT_FOUND) break;
-    ::Sleep(kPollMilliseconds);
-  }
+  RemoveSoon(::DeleteFileA, path_);
 }
 
 }  // namespace helperrun

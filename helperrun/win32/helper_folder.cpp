@@ -1,6 +1,8 @@
 #include "helperrun/win32/helper_folder.h"
 
+#include "platform/pumping_wait.h"
 #include "platform/random.h"
+#include "platform/wow64.h"
 
 #include <winternl.h>
 
@@ -11,8 +13,6 @@
 namespace helperrun {
 
 namespace {
-
-constexpr DWORD kPollMilliseconds = 50;
 
 // The user of a token: a C-heap record, null when it cannot be read.
 platform::unique_malloc<TOKEN_USER> TokenUserOf(HANDLE token) {
@@ -104,11 +104,6 @@ HANDLE CreateFolder(const char* folder, SECURITY_DESCRIPTOR* security, bool* cre
   return folderHandle;
 }
 
-// Wine keeps no descriptors on files: it hands back one it made up.
-bool RunsUnderWine() {
-  return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 // The folder's owner and DACL, read through the handle itself.
 platform::unique_malloc<void> ReadSecurity(HANDLE folder) {
   constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
@@ -133,7 +128,7 @@ bool FolderIsAsCreated(HANDLE folder, const HelperFolderSecurity& security) {
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   if (!read || !::GetSecurityDescriptorControl(read.get(), &control, &revision)) return false;
-  if ((control & SE_DACL_PROTECTED) == 0 && RunsUnderWine()) return true;
+  if ((control & SE_DACL_PROTECTED) == 0 && platform::RunsUnderWine()) return true;
   return security.Describes(read.get());
 }
 
@@ -282,12 +277,16 @@ void HelperFolder::Remove() {
   platform::last_error_guard keep;  // the caller's failure, if any, stays its result
   hold_.reset();
   if (path_[0] == '\0') return;
-  // The helper's file may take a moment to go after its process has ended.
-  for (int attempt = 0; attempt < 40; ++attempt) {
-    if (::RemoveDirectoryA(path_) || ::GetLastError() == ERROR_FILE_NOT_FOUND) break;
-    ::Sleep(kPollMilliseconds);
-  }
+  RemoveSoon(::RemoveDirectoryA, path_);
   path_[0] = '\0';
+}
+
+void RemoveSoon(BOOL(WINAPI* remove)(LPCSTR), const char* path) {
+  constexpr DWORD kRemovalPatience = 2000;
+  for (DWORD waited = 0; waited < kRemovalPatience; waited += platform::kPollMilliseconds) {
+    if (remove(path) || ::GetLastError() == ERROR_FILE_NOT_FOUND) break;
+    ::Sleep(platform::kPollMilliseconds);
+  }
 }
 
 }  // namespace helperrun

@@ -65,4 +65,9 @@ class HelperFolder {
   platform::unique_hfile hold_;  // keeps the folder from being renamed away
 };
 
+// Removes `path` with `remove` (DeleteFileA, RemoveDirectoryA), trying again
+// for up to two seconds: the helper's image may stay mapped, and its file in
+// the folder, for a moment after its process has ended.
+void RemoveSoon(BOOL(WINAPI* remove)(LPCSTR), const char* path);
+
 }  // namespace helperrun

@@ -6,8 +6,8 @@
 
 namespace helperrun {
 
-BOOL RunDeviceHelper(const char*, std::size_t, DWORD, platform::ProcessRun* run) {
-  if (run != nullptr) *run = platform::ProcessRun{};
+BOOL RunDeviceHelper(const char*, std::size_t, DWORD, helperrun::ProcessRun* run) {
+  if (run != nullptr) *run = helperrun::ProcessRun{};
   ::SetLastError(ERROR_NOT_SUPPORTED);
   return FALSE;
 }

@@ -10,4 +10,11 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) { return ::GetProcAdd
 
 BOOL FreeLibrary(HMODULE hLibModule) { return ::FreeLibrary(hLibModule); }
 
+void LoadLibrariesFromSystemFolderOnly() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
+  auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  if (set != nullptr) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 }  // namespace platform

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   buffer[size] = '\0';
   buffer[size + 1] = '\0';
 
-  IdList list = idtext::SplitMultiString(buffer);
+  devicecontrol::IdList list = devicecontrol::SplitMultiString(buffer);
   if (list == nullptr) {
     std::free(buffer);
     return 0;
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (list[count] != nullptr) std::abort();
 
   static char star[] = "*";
-  const bool any = idtext::MatchAnyId(list, idtext::ParseDevicePattern(star));
+  const bool any = devicecontrol::MatchAnyId(list, devicecontrol::ParseDevicePattern(star));
   if (any != (count > 0)) std::abort();
   if (count > 0) {
     // Each entry, taken as a literal pattern, is found in the list.
@@ -39,10 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (quoted == nullptr) std::abort();
     quoted[0] = '\'';
     std::memcpy(quoted + 1, list[count - 1], last + 1);
-    if (!idtext::MatchAnyId(list, idtext::ParseDevicePattern(quoted))) std::abort();
+    if (!devicecontrol::MatchAnyId(list, devicecontrol::ParseDevicePattern(quoted))) std::abort();
     std::free(quoted);
   }
 
-  idtext::FreeIdList(list);
+  devicecontrol::FreeIdList(list);
   return 0;
 }

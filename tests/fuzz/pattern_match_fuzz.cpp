@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* pattern = CopyString(data, patternSize);
   char* id = sep ? CopyString(data + patternSize + 1, size - patternSize - 1) : CopyString(data, 0);
 
-  const DevicePattern p = idtext::ParseDevicePattern(pattern);
+  const devicecontrol::DevicePattern p = devicecontrol::ParseDevicePattern(pattern);
 
   // The parse, worked out independently.
   size_t offset = 0;
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (p.firstWildcard != star) std::abort();
 
   const bool expected = literal ? FoldEqual(id, p.text) : ReferenceMatch(id, p.text);
-  if (idtext::MatchIdPattern(id, p) != expected) std::abort();
+  if (devicecontrol::MatchIdPattern(id, p) != expected) std::abort();
 
   std::free(id);
   std::free(pattern);

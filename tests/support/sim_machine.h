@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "drivermode/mode_store.h"
+
 namespace sim {
 
 // How the class installer answers a property-change request for a device.
@@ -82,7 +84,7 @@ enum class Consent { Given, Declined };
 enum class ElevatedRun {
   Answers,      // it carries out its switch on this machine and answers
   CannotStart,  // Windows cannot start it (ERROR_FILE_NOT_FOUND)
-  NeverEnds,    // it is given up at the panel's limit after its first status line
+  NeverEnds,    // it is given up at the panel's limit, having answered STORED and one outcome
 };
 
 // How a run of the 64-bit device helper goes.
@@ -148,7 +150,7 @@ struct Machine {
   std::vector<int> elevatedModes;    // the mode each elevated run was asked to apply
   // The panel's elevated run, as the panel carries it out once started (a
   // test of the panel sets it); null: the start fails.
-  bool (*elevatedRun)(int mode) = nullptr;
+  bool (*elevatedRun)(drivermode::DriverMode mode) = nullptr;
 
   // Audio endpoints (Windows Vista and later), in the platform's order.
   struct AudioEndpoint {

@@ -9,7 +9,7 @@
 
 namespace platform {
 
-// How often a wait looks up from its handle (for output to read, say).
+// How often a wait looks again: for output to read, for a file to go.
 constexpr DWORD kPollMilliseconds = 50;
 
 // Waits until `handle` is signalled or `limit` milliseconds have passed

@@ -15,6 +15,10 @@ BOOL GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInform
 BOOL SetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
                          LPVOID TokenInformation, DWORD TokenInformationLength);
 
+// KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY: a read that also asks for
+// the rights to change the key, as the panel opens its keys.
+constexpr REGSAM kReadAndChange = 0x2001F;
+
 LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                         REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,

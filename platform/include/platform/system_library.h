@@ -16,6 +16,13 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);
 
+// From here on, whatever this process or the system's own libraries load by
+// name comes from the system folder only: Windows looks for a library that
+// is not a KnownDLL in the program's own folder first, and a downloaded
+// program lies in one the user can write. Windows 7 without KB2533623 lacks
+// the call; there, nothing changes.
+void LoadLibrariesFromSystemFolderOnly();
+
 // Loads `name` from the system folder only, with its own imports from there
 // too. Windows before the search flags (7 without KB2533623) refuses the flag
 // with ERROR_INVALID_PARAMETER: there the full path is given, which the loader

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "drivermode/mode_store.h"
 #include "registry_snapshot.h"
 #include "wine_devices.h"
 #include "wine_differs.h"
@@ -20,7 +21,6 @@ std::string g_kelvane;  // path of kelvane.exe
 std::string g_self;     // this program, also the session-end witness
 std::string g_winmm;    // a winmm.dll to plant beside a copy of the panel
 
-const char kNorzaKey[] = "SOFTWARE\\Quorvin\\Norza";
 const char kMapperKey[] = "Software\\Microsoft\\Multimedia\\Sound Mapper";
 constexpr int kWdmButton = 1000;
 constexpr int kAsioButton = 1001;
@@ -246,7 +246,7 @@ class KelvaneTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(g_kelvane.empty()) << "pass the path of kelvane.exe";
     ASSERT_TRUE(devices.ok());
-    regtest::DeleteKey(HKEY_LOCAL_MACHINE, kNorzaKey);
+    regtest::DeleteKey(HKEY_LOCAL_MACHINE, drivermode::kModeKey);
   }
   void TearDown() override {
     // No control panel may outlive a test.
@@ -263,11 +263,11 @@ class KelvaneTest : public ::testing::Test {
   }
 
   void StoreMode(DWORD mode) {
-    regtest::SetValue(HKEY_LOCAL_MACHINE, kNorzaKey, "AudioMode", REG_DWORD,
+    regtest::SetValue(HKEY_LOCAL_MACHINE, drivermode::kModeKey, drivermode::kModeValue, REG_DWORD,
                       std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&mode), reinterpret_cast<uint8_t*>(&mode) + 4));
   }
   long StoredMode() {
-    auto v = regtest::GetValue(HKEY_LOCAL_MACHINE, kNorzaKey, "AudioMode");
+    auto v = regtest::GetValue(HKEY_LOCAL_MACHINE, drivermode::kModeKey, drivermode::kModeValue);
     if (!v || v->type != REG_DWORD || v->data.size() != 4) return -1;
     DWORD mode;
     std::memcpy(&mode, v->data.data(), 4);
@@ -275,7 +275,7 @@ class KelvaneTest : public ::testing::Test {
   }
 
   e2e::RegisteredDevices devices{e2e::NorzaFunctions()};
-  regtest::KeySnapshot norza{HKEY_LOCAL_MACHINE, kNorzaKey};
+  regtest::KeySnapshot norza{HKEY_LOCAL_MACHINE, drivermode::kModeKey};
   regtest::KeySnapshot mapper{HKEY_CURRENT_USER, kMapperKey};
 };
 

@@ -10,6 +10,8 @@
 #include "wine_devices.h"
 #include "wine_differs.h"
 
+using namespace devicecontrol;
+
 namespace {
 
 const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};

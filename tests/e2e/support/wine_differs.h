@@ -12,11 +12,12 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/wow64.h"
+
 namespace e2e {
 
-// Wine's ntdll exports its version; Windows' does not.
 inline bool UnderWine() {
-  static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+  static const bool wine = platform::RunsUnderWine();
   return wine;
 }
 

@@ -7,6 +7,10 @@
 
 namespace {
 
+using controlpanel::AfterSwitch;
+using controlpanel::DecideAfterSwitch;
+using drivermode::SwitchOutcome;
+
 TEST(SwitchReportTest, LogsOffOnlyWhenTheModeIsInForceAndStored) {
   struct Case {
     const char* what;
@@ -21,12 +25,12 @@ TEST(SwitchReportTest, LogsOffOnlyWhenTheModeIsInForceAndStored) {
       {"switched and stored, Cancel", {3, 0}, true, false, false, ""},
       {"a function failed", {3, 1}, true, true, false, "1 of its 3 functions could not be switched."},
       {"not stored", {3, 0}, false, true, false, "could not be changed.\n\nThe chosen mode could not be stored"},
-      {"consent refused", {3, 3, false, true}, false, true, false, "3 of its 3 functions could not be switched."},
-      {"could not start", {3, 3, false, false, 1223}, false, true, false,
+      {"consent refused", {3, 3, 1223, false, false, true}, false, true, false, "3 of its 3 functions could not be switched."},
+      {"could not start", {3, 3, 1223, false, false, false, 1223}, false, true, false,
        "administrator's rights (error 1223)."},
       // Cut short at a limit: stored, but whether the functions follow is not known.
-      {"cut short", {3, 3, true, false, 0, true}, true, true, false, "not known.\n\nStart the control panel again"},
-      {"cut short, still going", {3, 3, true, false, 0, true, true}, true, true, false, "may still be going on"},
+      {"cut short", {3, 3, 0, false, true, false, 0, true}, true, true, false, "not known.\n\nStart the control panel again"},
+      {"cut short, still going", {3, 3, 0, false, true, false, 0, true, true}, true, true, false, "may still be going on"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -13,7 +13,7 @@ TEST(ElevationProtocolTest, TheCommandLineIsExactlyTheModeAndAnAnswerPipe) {
   const std::string pipe = "\\\\.\\pipe\\norza-0123456789abcdef";
   wire::Text written;
   elevation::Command command;
-  command.mode = 1;
+  command.mode = drivermode::ASIO;
   command.answerPipe = pipe.c_str();
   elevation::WriteCommandLine(written, command);
   EXPECT_EQ("--switch-elevated 1 " + pipe, std::string(written.data(), written.size()));
@@ -44,7 +44,7 @@ TEST(ElevationProtocolTest, TheCommandLineIsExactlyTheModeAndAnAnswerPipe) {
     const bool ok = elevation::ParseCommandLine(static_cast<int>(c.argv.size()), c.argv.data(), &read);
     EXPECT_EQ(c.mode >= 0, ok);
     if (ok) {
-      EXPECT_EQ(c.mode, read.mode);
+      EXPECT_EQ(c.mode, static_cast<int32_t>(read.mode));
       EXPECT_EQ(pipe, read.answerPipe);
     }
   }

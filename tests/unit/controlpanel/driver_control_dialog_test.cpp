@@ -10,16 +10,19 @@
 
 #include "capture_stdout.h"
 #include "controlpanel/driver_control_dialog.h"
-#include "elevation/elevated_entry.h"
+#include "elevation/run_side.h"
 #include "elevation/elevation_protocol.h"
 #include "drivermode/mode_functions.h"
+#include "drivermode/mode_store.h"
 #include "registry_snapshot.h"
 #include "controlpanel/resource.h"
 #include "sim_machine.h"
 
+using namespace controlpanel;
+using namespace drivermode;
+
 namespace {
 
-const char kNorzaKey[] = "SOFTWARE\\Quorvin\\Norza";
 const char kMapperKey[] = "Software\\Microsoft\\Multimedia\\Sound Mapper";
 const char kMi00[] = "USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000";
 const char kMi03[] = "USB\\VID_7E51&PID_0002&MI_03\\7&1A2B3C&0&0003";
@@ -124,7 +127,7 @@ class DriverControlDialogTest : public ::testing::Test {
     sim::AddDevice(kMi00, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_00"});
     sim::AddDevice(kMi03, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_03"});
     sim::AddDevice(kMi08, sim::kUsbClass, {"USB\\VID_7E51&PID_0002&MI_08"});
-    regtest::DeleteKey(HKEY_LOCAL_MACHINE, kNorzaKey);
+    regtest::DeleteKey(HKEY_LOCAL_MACHINE, drivermode::kModeKey);
     regtest::DeleteKey(HKEY_CURRENT_USER, kMapperKey);
     g_prompt = Prompt{};
   }
@@ -139,12 +142,12 @@ class DriverControlDialogTest : public ::testing::Test {
   }
 
   void StoreMode(DWORD value) {
-    regtest::SetValue(HKEY_LOCAL_MACHINE, kNorzaKey, "AudioMode", REG_DWORD,
+    regtest::SetValue(HKEY_LOCAL_MACHINE, drivermode::kModeKey, drivermode::kModeValue, REG_DWORD,
                       std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&value), reinterpret_cast<uint8_t*>(&value) + 4));
   }
 
   std::optional<DWORD> StoredMode() {
-    auto v = regtest::GetValue(HKEY_LOCAL_MACHINE, kNorzaKey, "AudioMode");
+    auto v = regtest::GetValue(HKEY_LOCAL_MACHINE, drivermode::kModeKey, drivermode::kModeValue);
     if (!v || v->type != REG_DWORD || v->data.size() != 4) return std::nullopt;
     DWORD value;
     std::memcpy(&value, v->data.data(), 4);
@@ -199,7 +202,7 @@ class DriverControlDialogTest : public ::testing::Test {
     return d->enabledConfig && d->enabledGlobal;
   }
 
-  regtest::KeySnapshot norza{HKEY_LOCAL_MACHINE, kNorzaKey};
+  regtest::KeySnapshot norza{HKEY_LOCAL_MACHINE, drivermode::kModeKey};
   regtest::KeySnapshot mapper{HKEY_CURRENT_USER, kMapperKey};
   HWND dialog = nullptr;
   std::string opening;
@@ -207,6 +210,15 @@ class DriverControlDialogTest : public ::testing::Test {
 };
 
 using Steps = std::vector<std::string>;
+
+// A test over a table of cases, each on a fresh machine and dialog, named
+// by the case.
+template <typename Case>
+class DialogCases : public DriverControlDialogTest, public ::testing::WithParamInterface<Case> {};
+template <typename Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
 
 TEST_F(DriverControlDialogTest, StoredWdmIsShownReappliedAndStoredAgain) {
   StoreMode(0x100);  // reads as WDM and is rewritten as plain 0
@@ -242,39 +254,48 @@ TEST_F(DriverControlDialogTest, StoredAsioIsShownAndReapplied) {
   EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_ASIO_MODE));  // the group's only tab stop
 }
 
-TEST_F(DriverControlDialogTest, NoStoredModeTouchesNothingThenOkSwitchesToAsio) {
-  // Moving the default endpoints works, is impossible, or fails: the rest is the same.
-  const std::pair<DWORD, HRESULT> runs[] = {{0xFFFFFFFFu, S_OK}, {2u, REGDB_E_CLASSNOTREG}, {0u, E_FAIL}};
-  for (const auto& [unreadable, setDefault] : runs) {
-    SetUp();
-    DirectDeviceIsTheDefaultEndpoint(setDefault);
-    if (unreadable != 0) StoreMode(unreadable);  // 0: no value at all
-    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Playback", REG_SZ, regtest::Sz("Quorvin Direct Device"));
-    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Record", REG_SZ, regtest::Sz("Line In"));
-    sim::machine().waveOut = {"Quorvin Direct Device", "Speakers"};
-    sim::machine().waveIn = {"Microphone"};
+// Moving the default endpoints works, is impossible, or fails: the rest is the same.
+struct NoModeCase {
+  const char* name;
+  DWORD unreadable;  // what is stored instead of a mode; 0: no value at all
+  HRESULT setDefault;
+};
+using NoStoredMode = DialogCases<NoModeCase>;
 
-    Open();
-    EXPECT_FALSE(Checked(IDC_WDM_MODE));
-    EXPECT_FALSE(Checked(IDC_ASIO_MODE));
-    EXPECT_EQ(sim::machine().setsBuilt, 0);
-    EXPECT_EQ(opening, "");
+TEST_P(NoStoredMode, TouchesNothingThenOkSwitchesToAsio) {
+  const DWORD unreadable = GetParam().unreadable;
+  const HRESULT setDefault = GetParam().setDefault;
+  DirectDeviceIsTheDefaultEndpoint(setDefault);
+  if (unreadable != 0) StoreMode(unreadable);  // 0: no value at all
+  regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Playback", REG_SZ, regtest::Sz("Quorvin Direct Device"));
+  regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Record", REG_SZ, regtest::Sz("Line In"));
+  sim::machine().waveOut = {"Quorvin Direct Device", "Speakers"};
+  sim::machine().waveIn = {"Microphone"};
 
-    Press(IDOK);
-    EXPECT_EQ(StoredMode(), 1u);
-    EXPECT_EQ(regtest::GetValue(HKEY_CURRENT_USER, kMapperKey, "Playback")->data, regtest::Sz("Speakers"));
-    EXPECT_EQ(regtest::GetValue(HKEY_CURRENT_USER, kMapperKey, "Record")->data, regtest::Sz("Microphone"));
-    EXPECT_EQ(g_prompt.shown, 1);
-    // The sound devices move before the prompt; the devices switch after it.
-    EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
-    EXPECT_EQ(g_prompt.renderDefaultAtPrompt, setDefault == S_OK ? L"speakers" : L"direct");
-    EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
-    EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
-    EXPECT_TRUE(sim::machine().exitRequests.empty());
-    EXPECT_TRUE(Closed());
-    TearDown();
-  }
+  Open();
+  EXPECT_FALSE(Checked(IDC_WDM_MODE));
+  EXPECT_FALSE(Checked(IDC_ASIO_MODE));
+  EXPECT_EQ(sim::machine().setsBuilt, 0);
+  EXPECT_EQ(opening, "");
+
+  Press(IDOK);
+  EXPECT_EQ(StoredMode(), 1u);
+  EXPECT_EQ(regtest::GetValue(HKEY_CURRENT_USER, kMapperKey, "Playback")->data, regtest::Sz("Speakers"));
+  EXPECT_EQ(regtest::GetValue(HKEY_CURRENT_USER, kMapperKey, "Record")->data, regtest::Sz("Microphone"));
+  EXPECT_EQ(g_prompt.shown, 1);
+  // The sound devices move before the prompt; the devices switch after it.
+  EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
+  EXPECT_EQ(g_prompt.renderDefaultAtPrompt, setDefault == S_OK ? L"speakers" : L"direct");
+  EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
+  EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
+  EXPECT_TRUE(sim::machine().exitRequests.empty());
+  EXPECT_TRUE(Closed());
 }
+INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, NoStoredMode,
+                         ::testing::Values(NoModeCase{"MinusOneEndpointsMove", 0xFFFFFFFFu, S_OK},
+                                           NoModeCase{"TwoNoEndpoints", 2u, REGDB_E_CLASSNOTREG},
+                                           NoModeCase{"NoValueEndpointsFail", 0u, E_FAIL}),
+                         CaseName<NoModeCase>);
 
 TEST_F(DriverControlDialogTest, PromptTextAndCaption) {
   StoreMode(0);
@@ -303,73 +324,87 @@ TEST_F(DriverControlDialogTest, ChangeAnsweredCancelSwitchesWithoutEndingTheSess
 
 // OK ends the session after the switch, unless a function failed to switch:
 // then the user is told why, and the stored mode is left for the next opening.
-TEST_F(DriverControlDialogTest, ChangeAnsweredOkLogsOffAfterTheSwitchUnlessAFunctionFailed) {
-  using Exits = std::vector<std::pair<UINT, DWORD>>;
-  struct Case { const char* what; bool plugged; sim::PropChange mi08; bool logsOff; bool storeFails = false; };
-  for (const Case& c : {Case{"MI_08 needs a reboot", true, sim::PropChange::NeedsReboot, true},
-                        Case{"MI_08 fails", true, sim::PropChange::FailClassInstaller, false},
-                        Case{"unplugged", false, sim::PropChange::Done, true},
-                        Case{"the mode cannot be stored", true, sim::PropChange::Done, false, true}}) {
-    SCOPED_TRACE(c.what);
-    SetUp();
-    StoreMode(1);
-    Open();
-    for (auto& d : sim::machine().devices) d.present = c.plugged;
-    sim::machine().devices[2].propChange = c.mi08;
-    sim::machine().valueWritesFail = c.storeFails;
-    sim::machine().calls.clear();
-    Click(IDC_WDM_MODE);
-    g_prompt.answer = IDOK;
-    Press(IDOK);
-    EXPECT_EQ(StoredMode(), c.storeFails ? 1u : 0u);
-    EXPECT_EQ(Switches(), c.plugged ? (Steps{"+MI_00", "+MI_03", "-MI_08"}) : Steps{});
-    EXPECT_EQ(sim::machine().exitRequests, (c.logsOff ? Exits{{EWX_LOGOFF, 0xFFFFFFFF}} : Exits{}));
-    if (c.logsOff) {
-      EXPECT_EQ(sim::CallNames().back(), "ExitWindowsEx");
-    }
-    // The report says how many of the Norza's functions failed, or that the
-    // mode is not stored.
-    EXPECT_EQ(g_prompt.report.find("1 of its 3") != std::string::npos, !c.logsOff && !c.storeFails) << g_prompt.report;
-    EXPECT_EQ(g_prompt.report.find("could not be stored") != std::string::npos, c.storeFails) << g_prompt.report;
-    EXPECT_EQ(g_prompt.report.empty(), c.logsOff);
-    EXPECT_EQ(g_prompt.reportErrorIconOkOnly, !c.logsOff);
-    EXPECT_TRUE(Closed());
-    TearDown();
-  }
-}
+struct OkCase {
+  const char* name;
+  bool plugged;
+  sim::PropChange mi08;
+  bool logsOff;
+  bool storeFails = false;
+};
+using ChangeAnsweredOk = DialogCases<OkCase>;
 
-TEST_F(DriverControlDialogTest, DismissalStoresAndSwitchesNothing) {
-  enum Way { CancelButton, EscapeKey, CloseBox };
-  for (Way way : {CancelButton, EscapeKey, CloseBox}) {
-    SetUp();
-    StoreMode(1);
-    Open();
-    StoreMode(0x101);  // whatever is stored stays exactly as it is
-    sim::machine().calls.clear();
-    Click(IDC_WDM_MODE);
-    EXPECT_TRUE(Checked(IDC_WDM_MODE));
-    switch (way) {
-      case CancelButton:
-        Press(IDCANCEL);
-        break;
-      case EscapeKey: {
-        HWND focus = GetDlgItem(dialog, IDCANCEL);
-        SetFocus(focus);
-        MSG msg{focus, WM_KEYDOWN, VK_ESCAPE, 0, 0, {0, 0}};
-        EXPECT_TRUE(IsDialogMessageA(dialog, &msg));
-        break;
-      }
-      case CloseBox:
-        SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        break;
-    }
-    EXPECT_EQ(StoredMode(), 0x101u) << way;
-    EXPECT_TRUE(Switches().empty()) << way;
-    EXPECT_EQ(g_prompt.shown, 0) << way;
-    EXPECT_TRUE(Closed()) << way;
-    TearDown();
+TEST_P(ChangeAnsweredOk, LogsOffAfterTheSwitchUnlessAFunctionFailed) {
+  using Exits = std::vector<std::pair<UINT, DWORD>>;
+  const OkCase& c = GetParam();
+  StoreMode(1);
+  Open();
+  for (auto& d : sim::machine().devices) d.present = c.plugged;
+  sim::machine().devices[2].propChange = c.mi08;
+  sim::machine().valueWritesFail = c.storeFails;
+  sim::machine().calls.clear();
+  Click(IDC_WDM_MODE);
+  g_prompt.answer = IDOK;
+  Press(IDOK);
+  EXPECT_EQ(StoredMode(), c.storeFails ? 1u : 0u);
+  EXPECT_EQ(Switches(), c.plugged ? (Steps{"+MI_00", "+MI_03", "-MI_08"}) : Steps{});
+  EXPECT_EQ(sim::machine().exitRequests, (c.logsOff ? Exits{{EWX_LOGOFF, 0xFFFFFFFF}} : Exits{}));
+  if (c.logsOff) {
+    EXPECT_EQ(sim::CallNames().back(), "ExitWindowsEx");
   }
+  // The report says how many of the Norza's functions failed, or that the
+  // mode is not stored.
+  EXPECT_EQ(g_prompt.report.find("1 of its 3") != std::string::npos, !c.logsOff && !c.storeFails) << g_prompt.report;
+  EXPECT_EQ(g_prompt.report.find("could not be stored") != std::string::npos, c.storeFails) << g_prompt.report;
+  EXPECT_EQ(g_prompt.report.empty(), c.logsOff);
+  EXPECT_EQ(g_prompt.reportErrorIconOkOnly, !c.logsOff);
+  EXPECT_TRUE(Closed());
 }
+INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, ChangeAnsweredOk,
+                         ::testing::Values(OkCase{"Mi08NeedsAReboot", true, sim::PropChange::NeedsReboot, true},
+                                           OkCase{"Mi08Fails", true, sim::PropChange::FailClassInstaller, false},
+                                           OkCase{"Unplugged", false, sim::PropChange::Done, true},
+                                           OkCase{"ModeNotStored", true, sim::PropChange::Done, false, true}),
+                         CaseName<OkCase>);
+
+enum Way { CancelButton, EscapeKey, CloseBox };
+struct DismissalCase {
+  const char* name;
+  Way way;
+};
+using Dismissal = DialogCases<DismissalCase>;
+
+TEST_P(Dismissal, StoresAndSwitchesNothing) {
+  const Way way = GetParam().way;
+  StoreMode(1);
+  Open();
+  StoreMode(0x101);  // whatever is stored stays exactly as it is
+  sim::machine().calls.clear();
+  Click(IDC_WDM_MODE);
+  EXPECT_TRUE(Checked(IDC_WDM_MODE));
+  switch (way) {
+    case CancelButton:
+      Press(IDCANCEL);
+      break;
+    case EscapeKey: {
+      HWND focus = GetDlgItem(dialog, IDCANCEL);
+      SetFocus(focus);
+      MSG msg{focus, WM_KEYDOWN, VK_ESCAPE, 0, 0, {0, 0}};
+      EXPECT_TRUE(IsDialogMessageA(dialog, &msg));
+      break;
+    }
+    case CloseBox:
+      SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      break;
+  }
+  EXPECT_EQ(StoredMode(), 0x101u) << way;
+  EXPECT_TRUE(Switches().empty()) << way;
+  EXPECT_EQ(g_prompt.shown, 0) << way;
+  EXPECT_TRUE(Closed()) << way;
+}
+INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, Dismissal,
+                         ::testing::Values(DismissalCase{"CancelButton", CancelButton},
+                                           DismissalCase{"EscapeKey", EscapeKey}, DismissalCase{"CloseBox", CloseBox}),
+                         CaseName<DismissalCase>);
 
 TEST_F(DriverControlDialogTest, ShowMessageShowsAndRaisesAndIsNotHandled) {
   Open();
@@ -415,34 +450,39 @@ TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileThePromptIsUp) {
 // messages flowing (the wait for the device helper on 64-bit Windows, or
 // for the step's own thread): its buttons must do nothing until the
 // opening's switch is through, clicks sent or posted alike.
-TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileTheOpeningSwitches) {
-  for (bool wow64 : {true, false}) {
-    SCOPED_TRACE(wow64 ? "through the helper" : "in this process");
-    SetUp();
-    StoreMode(0);
-    sim::machine().wow64 = wow64;
-    sim::machine().duringHelperRun = [] {
-      HWND opening = FindWindowA("#32770", "Norza Driver Control");
-      EXPECT_TRUE(IsWindowVisible(opening)) << "the dialog shows before its opening's switch";
-      SendMessageA(opening, WM_COMMAND, IDOK, 0);
-      SendMessageA(opening, WM_COMMAND, IDCANCEL, 0);
-    };
-    sim::machine().duringStateChange = [] {
-      HWND opening = FindWindowA("#32770", "Norza Driver Control");
-      EXPECT_FALSE(IsWindowEnabled(GetDlgItem(opening, IDOK))) << "greyed while it switches";
-      PostMessageA(opening, WM_COMMAND, IDOK, 0);
-      PostMessageA(opening, WM_COMMAND, IDCANCEL, 0);
-      Sleep(100);  // the dialog's thread takes them meanwhile
-    };
-    Open();
-    EXPECT_TRUE(IsWindow(dialog));
-    EXPECT_EQ(sim::machine().helperRequests.size(), wow64 ? 1u : 0u);  // one run enables and disables
-    EXPECT_EQ(sim::machine().elevatedRuns, 0) << "an elevated panel asks nobody's consent";
-    EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
-    EXPECT_EQ(StoredMode(), 0u);
-    TearDown();
-  }
+struct RouteCase {
+  const char* name;
+  bool wow64;
+};
+using OpeningSwitch = DialogCases<RouteCase>;
+
+TEST_P(OpeningSwitch, IgnoresTheButtonsMeanwhile) {
+  const bool wow64 = GetParam().wow64;
+  StoreMode(0);
+  sim::machine().wow64 = wow64;
+  sim::machine().duringHelperRun = [] {
+    HWND opening = FindWindowA("#32770", "Norza Driver Control");
+    EXPECT_TRUE(IsWindowVisible(opening)) << "the dialog shows before its opening's switch";
+    SendMessageA(opening, WM_COMMAND, IDOK, 0);
+    SendMessageA(opening, WM_COMMAND, IDCANCEL, 0);
+  };
+  sim::machine().duringStateChange = [] {
+    HWND opening = FindWindowA("#32770", "Norza Driver Control");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(opening, IDOK))) << "greyed while it switches";
+    PostMessageA(opening, WM_COMMAND, IDOK, 0);
+    PostMessageA(opening, WM_COMMAND, IDCANCEL, 0);
+    Sleep(100);  // the dialog's thread takes them meanwhile
+  };
+  Open();
+  EXPECT_TRUE(IsWindow(dialog));
+  EXPECT_EQ(sim::machine().helperRequests.size(), wow64 ? 1u : 0u);  // one run enables and disables
+  EXPECT_EQ(sim::machine().elevatedRuns, 0) << "an elevated panel asks nobody's consent";
+  EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
+  EXPECT_EQ(StoredMode(), 0u);
 }
+INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, OpeningSwitch,
+                         ::testing::Values(RouteCase{"ThroughTheHelper", true}, RouteCase{"InThisProcess", false}),
+                         CaseName<RouteCase>);
 
 // A standard account (User Account Control): the panel holds no rights, on
 // 64-bit Windows, with the machine in WDM mode.
@@ -457,92 +497,109 @@ void StandardAccount(bool mi08Enabled) {
 
 std::string Line(const char* id, const char* word) { return id + std::string(60 - std::strlen(id), ' ') + ": " + word + "\n"; }
 
-const char kVirtualStore[] = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Quorvin\\Norza";
+// A function's outcome as the elevated run answers it: done, without error.
+std::string Done(const char* id) {
+  wire::DeviceOutcome outcome;
+  std::strcpy(outcome.id, id);
+  outcome.status = wire::DeviceStatus::Done;
+  wire::Text line;
+  wire::WriteOutcome(line, outcome);
+  return std::string(line.data(), line.size());
+}
+
+const std::string kVirtualStore = std::string("Software\\Classes\\VirtualStore\\MACHINE\\") + drivermode::kModeKey;
 
 // The opening asks for consent only when a function must change, and stores
 // the mode again (0x100 as plain 0) only in an elevated run it needs anyway.
-TEST_F(DriverControlDialogTest, OnAStandardAccountTheOpeningAsksOnlyWhenAFunctionMustChange) {
-  for (bool inStep : {true, false}) {
-    SCOPED_TRACE(inStep ? "in step" : "out of step");
-    SetUp();
-    StandardAccount(!inStep);
-    StoreMode(0x100);
-    Open();
-    EXPECT_EQ(sim::machine().elevatedModes, inStep ? std::vector<int>{} : std::vector<int>{0});
-    // The elevated run, a 32-bit process too, hands the switch to the helper.
-    EXPECT_EQ(sim::CallsOf("RunDeviceHelper").size(), inStep ? 0u : 1u);
-    EXPECT_EQ(opening, Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled"));
-    EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
-    EXPECT_EQ(StoredMode(), inStep ? 0x100u : 0u);
-    EXPECT_FALSE(sim::machine().virtualized);
-    EXPECT_FALSE(regtest::GetValue(HKEY_CURRENT_USER, kVirtualStore, "AudioMode"));
-    TearDown();
-  }
+struct StepCase {
+  const char* name;
+  bool inStep;
+};
+using StandardAccountOpening = DialogCases<StepCase>;
+
+TEST_P(StandardAccountOpening, AsksOnlyWhenAFunctionMustChange) {
+  const bool inStep = GetParam().inStep;
+  StandardAccount(!inStep);
+  StoreMode(0x100);
+  Open();
+  EXPECT_EQ(sim::machine().elevatedModes, inStep ? std::vector<int>{} : std::vector<int>{0});
+  // The elevated run, a 32-bit process too, hands the switch to the helper.
+  EXPECT_EQ(sim::CallsOf("RunDeviceHelper").size(), inStep ? 0u : 1u);
+  EXPECT_EQ(opening, Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled"));
+  EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
+  EXPECT_EQ(StoredMode(), inStep ? 0x100u : 0u);
+  EXPECT_FALSE(sim::machine().virtualized);
+  EXPECT_FALSE(regtest::GetValue(HKEY_CURRENT_USER, kVirtualStore.c_str(), drivermode::kModeValue));
 }
+INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, StandardAccountOpening,
+                         ::testing::Values(StepCase{"InStep", true}, StepCase{"OutOfStep", false}),
+                         CaseName<StepCase>);
 
 // OK starts the panel's own elevated run once, after the prompt: it stores
 // the mode and switches, on 32-bit Windows too. Declined consent switches
 // nothing, stores nothing and says why; a mode the run could not store is
 // reported, and neither ends the session. A run given up at the panel's limit
 // has said that it stored the mode; what it switched is not known.
-TEST_F(DriverControlDialogTest, OnAStandardAccountOkSwitchesInOneElevatedRunOrSaysWhatIsMissing) {
-  struct Case {
-    const char* what;
-    sim::Consent consent;
-    bool wow64;
-    bool storeFails = false;
-    bool noStart = false;
-    bool neverEnds = false;
-  };
-  for (const Case& c : {Case{"given", sim::Consent::Given, true}, Case{"declined", sim::Consent::Declined, true},
-                        Case{"32-bit Windows", sim::Consent::Given, false},
-                        Case{"not stored", sim::Consent::Given, true, true},
-                        Case{"cannot start", sim::Consent::Given, true, false, true},
-                        Case{"given up at the limit", sim::Consent::Given, true, false, false, true}}) {
-    if (!c.wow64 && sizeof(void*) == 8) continue;  // a 64-bit panel runs on 64-bit Windows
-    const bool given = c.consent == sim::Consent::Given && !c.noStart;
-    const sim::Consent consent = c.consent;
-    SCOPED_TRACE(c.what);
-    SetUp();
-    StandardAccount(false);
-    sim::machine().wow64 = c.wow64;
-    StoreMode(0);
-    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Playback", REG_SZ, regtest::Sz("Quorvin Direct Device"));
-    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Record", REG_SZ, regtest::Sz("Line In"));
-    sim::machine().waveOut = {"Speakers"};
-    sim::machine().waveIn = {"Microphone"};
-    sim::machine().consent = consent;
-    Open();
-    EXPECT_TRUE(sim::CallsOf("RunElevated").empty()) << "the opening is in step";
-    Click(IDC_ASIO_MODE);
-    g_prompt.answer = IDOK;
-    sim::machine().valueWritesFail = c.storeFails;
-    if (c.noStart) sim::machine().elevatedRunGoes = sim::ElevatedRun::CannotStart;  // ERROR_FILE_NOT_FOUND
-    if (c.neverEnds) sim::machine().elevatedRunGoes = sim::ElevatedRun::NeverEnds;
-    Press(IDOK);
-    EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
-    EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
-    EXPECT_EQ(sim::CallsOf("RunElevated").size(), 1u);
-    EXPECT_EQ(sim::machine().elevatedModes, given ? std::vector<int>{1} : std::vector<int>{});
-    EXPECT_EQ(StoredMode(), given && !c.storeFails ? 1u : 0u);
-    EXPECT_EQ(Switches(), given ? (Steps{"+MI_08", "-MI_00", "-MI_03"}) : Steps{});
-    const char* done[] = {"Enabled", "Disabled"};
-    if (!given || c.neverEnds) done[0] = done[1] = "Fail";
-    EXPECT_EQ(switching, Line(kMi08, done[0]) + Line(kMi00, done[1]) + Line(kMi03, done[1]));
-    const bool logsOff = given && !c.storeFails && !c.neverEnds;
-    EXPECT_EQ(sim::machine().exitRequests.size(), logsOff ? 1u : 0u);
-    EXPECT_EQ(g_prompt.report.find("3 of its 3") != std::string::npos, !given) << g_prompt.report;
-    EXPECT_EQ(g_prompt.report.find("needs an administrator's consent") != std::string::npos,
-              c.consent == sim::Consent::Declined);
-    EXPECT_EQ(g_prompt.report.find("could not start the control panel with an administrator's rights (error 2).") !=
-                  std::string::npos,
-              c.noStart);
-    EXPECT_EQ(g_prompt.report.find("could not be stored") != std::string::npos, c.storeFails);
-    EXPECT_EQ(g_prompt.report.find("is not known") != std::string::npos, c.neverEnds);
-    EXPECT_TRUE(Closed());
-    TearDown();
-  }
+struct ConsentCase {
+  const char* name;
+  sim::Consent consent;
+  bool wow64;
+  bool storeFails = false;
+  bool noStart = false;
+  bool neverEnds = false;
+};
+using StandardAccountOk = DialogCases<ConsentCase>;
+
+TEST_P(StandardAccountOk, SwitchesInOneElevatedRunOrSaysWhatIsMissing) {
+  const ConsentCase& c = GetParam();
+  if (!c.wow64 && sizeof(void*) == 8) GTEST_SKIP() << "a 64-bit panel runs on 64-bit Windows";
+  const bool given = c.consent == sim::Consent::Given && !c.noStart;
+  const sim::Consent consent = c.consent;
+  StandardAccount(false);
+  sim::machine().wow64 = c.wow64;
+  StoreMode(0);
+  regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Playback", REG_SZ, regtest::Sz("Quorvin Direct Device"));
+  regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Record", REG_SZ, regtest::Sz("Line In"));
+  sim::machine().waveOut = {"Speakers"};
+  sim::machine().waveIn = {"Microphone"};
+  sim::machine().consent = consent;
+  Open();
+  EXPECT_TRUE(sim::CallsOf("RunElevated").empty()) << "the opening is in step";
+  Click(IDC_ASIO_MODE);
+  g_prompt.answer = IDOK;
+  sim::machine().valueWritesFail = c.storeFails;
+  if (c.noStart) sim::machine().elevatedRunGoes = sim::ElevatedRun::CannotStart;  // ERROR_FILE_NOT_FOUND
+  if (c.neverEnds) sim::machine().elevatedRunGoes = sim::ElevatedRun::NeverEnds;
+  Press(IDOK);
+  EXPECT_EQ(g_prompt.playbackAtPrompt->data, regtest::Sz("Speakers"));
+  EXPECT_EQ(g_prompt.stateRequestsAtPrompt, 0u);
+  EXPECT_EQ(sim::CallsOf("RunElevated").size(), 1u);
+  EXPECT_EQ(sim::machine().elevatedModes, given ? std::vector<int>{1} : std::vector<int>{});
+  EXPECT_EQ(StoredMode(), given && !c.storeFails ? 1u : 0u);
+  EXPECT_EQ(Switches(), given ? (Steps{"+MI_08", "-MI_00", "-MI_03"}) : Steps{});
+  const char* done[] = {"Enabled", "Disabled"};
+  if (!given || c.neverEnds) done[0] = done[1] = "Fail";
+  EXPECT_EQ(switching, Line(kMi08, done[0]) + Line(kMi00, done[1]) + Line(kMi03, done[1]));
+  const bool logsOff = given && !c.storeFails && !c.neverEnds;
+  EXPECT_EQ(sim::machine().exitRequests.size(), logsOff ? 1u : 0u);
+  EXPECT_EQ(g_prompt.report.find("3 of its 3") != std::string::npos, !given) << g_prompt.report;
+  EXPECT_EQ(g_prompt.report.find("needs an administrator's consent") != std::string::npos,
+            c.consent == sim::Consent::Declined);
+  EXPECT_EQ(g_prompt.report.find("could not start the control panel with an administrator's rights (error 2).") !=
+                std::string::npos,
+            c.noStart);
+  EXPECT_EQ(g_prompt.report.find("could not be stored") != std::string::npos, c.storeFails);
+  EXPECT_EQ(g_prompt.report.find("is not known") != std::string::npos, c.neverEnds);
+  EXPECT_TRUE(Closed());
 }
+INSTANTIATE_TEST_SUITE_P(
+    DriverControlDialogTest, StandardAccountOk,
+    ::testing::Values(ConsentCase{"Given", sim::Consent::Given, true}, ConsentCase{"Declined", sim::Consent::Declined, true},
+                      ConsentCase{"On32BitWindows", sim::Consent::Given, false},
+                      ConsentCase{"NotStored", sim::Consent::Given, true, true},
+                      ConsentCase{"CannotStart", sim::Consent::Given, true, false, true},
+                      ConsentCase{"GivenUpAtTheLimit", sim::Consent::Given, true, false, false, true}),
+    CaseName<ConsentCase>);
 
 // The elevated run answers through the pipe it names, and a command line it
 // refuses (every form is in the protocol's tests), or a pipe that is not
@@ -575,7 +632,7 @@ TEST_F(DriverControlDialogTest, TheElevatedRunActsOnlyOnItsExactCommandLine) {
   DWORD read = 0;
   while (ReadFile(server, chunk, sizeof chunk, &read, nullptr) && read != 0) answer.append(chunk, read);
   CloseHandle(server);
-  EXPECT_EQ(answer, "STORED 1\n" + Line(kMi08, "Enabled") + Line(kMi00, "Disabled") + Line(kMi03, "Disabled") + "END\n");
+  EXPECT_EQ(answer, "STORED 1\n" + Done(kMi08) + Done(kMi00) + Done(kMi03) + "END\n");
   EXPECT_EQ(StoredMode(), 1u);
   EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
 }

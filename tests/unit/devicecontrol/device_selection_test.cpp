@@ -10,6 +10,7 @@
 #include "norza_machine.h"
 
 using namespace testmachine;
+using namespace devicecontrol;
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "norza_machine.h"
 
 using namespace testmachine;
+using namespace devicecontrol;
 
 namespace {
 
@@ -153,7 +154,7 @@ TEST_F(DeviceStateChange, OutcomeCountsSelectedAndChangedDevicesAndRestarts) {
   EXPECT_EQ(outcome.devicesSelected, 3u);
   EXPECT_EQ(outcome.devicesChanged, 2u);
   EXPECT_EQ(outcome.restartRequired, 1u);
-  EXPECT_STREQ(outcome.doneText, "Disabled");
+  EXPECT_EQ(outcome.firstError, static_cast<uint32_t>(ERROR_GEN_FAILURE));
 }
 
 TEST_F(DeviceStateChange, AbsentDevicesAreUntouchedUnlessNamedLiterally) {

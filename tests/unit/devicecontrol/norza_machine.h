@@ -6,6 +6,7 @@
 
 #include "devicecontrol/device_control.h"
 #include "devicecontrol/device_status.h"
+#include "devicecontrol/device_step.h"
 #include "devicecontrol/state_change.h"
 #include "sim_machine.h"
 

@@ -7,10 +7,10 @@
 
 int main(int argc, char** argv) {
   const DWORD limit = argc > 1 ? static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10)) : INFINITE;
-  platform::ProcessRun run;
+  helperrun::ProcessRun run;
   if (!helperrun::RunDeviceHelper("request\n", 8, limit, &run)) return 1;
   std::printf("exit %lu, timed out %d, output %.*s", run.exitCode, run.timedOut ? 1 : 0,
               static_cast<int>(run.outputSize), run.output != nullptr ? run.output : "");
-  platform::FreeProcessRun(&run);
+  helperrun::FreeProcessRun(&run);
   return 0;
 }

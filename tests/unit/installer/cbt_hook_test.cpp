@@ -5,7 +5,9 @@
 
 #include <vector>
 
-#include "installer/usb_install.h"
+#include "installer/confirm_hook.h"
+
+using namespace tambrel;
 
 namespace {
 

@@ -8,11 +8,16 @@
 
 #include "capture_stdout.h"
 #include "devicecontrol/device_control.h"
+#include "devicecontrol/helper_step.h"
 #include "devicecontrol/state_change.h"
 #include "helperrun/device_helper_run.h"
 #include "sim_machine.h"
 #include "installer/include/tambrel.h"
+#include "installer/confirm_hook.h"
 #include "installer/usb_install.h"
+
+using namespace tambrel;
+using namespace devicecontrol;
 
 namespace {
 
@@ -333,7 +338,8 @@ TEST_F(InstallDevTest, EachWayTheHelperEndsGivesItsResult) {
     EXPECT_EQ(c.error, ::GetLastError());
 
     sim::StdoutCapture capture;
-    CDeviceControl().DisableDevices(2, wdm);
+    StateChangeBatch disable[] = {{2, wdm, DICS_DISABLE, {}, 0}};
+    ChangeThroughHelper(disable, 1);
     std::string lines;
     for (const auto& id : ids) lines += id + std::string(60 - id.size(), ' ') + ": " + c.word + "\n";
     EXPECT_EQ(lines, capture.Finish());

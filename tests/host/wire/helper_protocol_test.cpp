@@ -11,15 +11,15 @@
 
 namespace {
 
-using helper::InstallRequest;
-using helper::StateChangeRequest;
+using wire::InstallRequest;
+using wire::StateChangeRequest;
 
 std::string StateRequest(uint32_t change, std::vector<const char*> ids) {
   StateChangeRequest request;
   EXPECT_TRUE(request.BeginBatch(change));
   for (const char* id : ids) EXPECT_TRUE(request.AddDevice(id));
   wire::Text text;
-  helper::WriteStateChangeRequest(text, request);
+  wire::WriteStateChangeRequest(text, request);
   return std::string(text.data(), text.size());
 }
 
@@ -30,17 +30,17 @@ std::string WriteInstall(int32_t button, const char* dir, const char* name, cons
   std::strcpy(request.infName, name);
   std::strcpy(request.hardwareId, id);
   wire::Text text;
-  helper::WriteInstallRequest(text, request);
+  wire::WriteInstallRequest(text, request);
   return std::string(text.data(), text.size());
 }
 
 bool Parse(const std::string& text, StateChangeRequest& request) {
-  return helper::KindOfRequest(text.data(), text.size()) == helper::RequestKind::StateChange &&
-         helper::ParseStateChangeRequest(text.data(), text.size(), request);
+  return wire::KindOfRequest(text.data(), text.size()) == wire::RequestKind::StateChange &&
+         wire::ParseStateChangeRequest(text.data(), text.size(), request);
 }
 bool Parse(const std::string& text, InstallRequest& request) {
-  return helper::KindOfRequest(text.data(), text.size()) == helper::RequestKind::Install &&
-         helper::ParseInstallRequest(text.data(), text.size(), request);
+  return wire::KindOfRequest(text.data(), text.size()) == wire::RequestKind::Install &&
+         wire::ParseInstallRequest(text.data(), text.size(), request);
 }
 
 // Texts travel whatever bytes they hold (the simulated machine's tests carry
@@ -57,7 +57,7 @@ TEST(HelperProtocolTest, TextsWithAnyBytesArriveAsTheyWereWritten) {
   ASSERT_TRUE(step.BeginBatch(1) && step.AddDevice("E") && step.BeginBatch(2) && step.AddDevice(awkward.c_str()) &&
               step.AddDevice("D"));
   wire::Text text;
-  helper::WriteStateChangeRequest(text, step);
+  wire::WriteStateChangeRequest(text, step);
   StateChangeRequest both;
   ASSERT_TRUE(Parse(std::string(text.data(), text.size()), both));
   ASSERT_EQ(2u, both.batchCount());
@@ -103,34 +103,57 @@ TEST(HelperProtocolTest, RefusesAnythingButExactlyOneRequest) {
   }
 }
 
-TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsLine) {
-  const char* const words[] = {"Disabled", "Reboot", "Fail"};
-  const ExpectedLine expected[] = {{"USB\\A\\1", words}, {"USB\\B\\2", words}};
-  const std::string a = "USB\\A\\1" + std::string(53, ' ');
-  const std::string b = "USB\\B\\2" + std::string(53, ' ');
+TEST(HelperProtocolTest, NumbersAreWrittenInDecimalWithoutLeadingZeros) {
+  const std::pair<int64_t, const char*> cases[] = {
+      {0, "0"}, {7, "7"}, {10, "10"}, {-1, "-1"}, {4294967295, "4294967295"}, {-2147483648LL, "-2147483648"},
+      {INT64_MAX, "9223372036854775807"}, {INT64_MIN, "-9223372036854775808"}};
+  for (const auto& [value, text] : cases) {
+    wire::Text written;
+    written.AppendNumber(value);
+    EXPECT_EQ(text, std::string(written.data(), written.size()));
+  }
+}
+
+// An outcome travels as DEVICE <hex id> <status> <error>, in request order.
+TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsOutcome) {
+  const std::string a = "DEVICE 5553425C415C31 ", b = "DEVICE 5553425C425C32 ";
   struct Case {
     std::string answer;
     bool ok;
-    std::size_t first = 0, second = 0;
+    wire::DeviceStatus first = wire::DeviceStatus::Done, second = wire::DeviceStatus::Done;
+    uint32_t firstError = 0;
   };
+  using S = wire::DeviceStatus;
   const Case cases[] = {
-      {a + ": Disabled\n" + b + ": Reboot\nEND\n", true, 0, 1},
-      {a + ": Fail\n" + b + ": Disabled\nEND\n", true, 2, 0},
-      {b + ": Reboot\n" + a + ": Disabled\nEND\n", false},   // out of order
-      {a + ": Enabled\n" + b + ": Reboot\nEND\n", false},    // not a word of this change
-      {a + ": Disabled\nEND\n", false},                      // a device left out
-      {a + ": Disabled\n" + b + ": Reboot\n", false},        // cut short
-      {a + ": Disabled\n" + b + ": Reboot\nEND\nEND\n", false},
-      {a + ": Disabled\r\n" + b + ": Reboot\r\nEND\r\n", false},
-      {"USB\\A\\1: Disabled\n" + b + ": Reboot\nEND\n", false},  // not padded
+      {a + "1 0\n" + b + "2 0\nEND\n", true, S::Done, S::Restart},
+      {a + "0 5\n" + b + "1 0\nEND\n", true, S::Failed, S::Done, 5},
+      {a + "0 4294967295\n" + b + "0 0\nEND\n", true, S::Failed, S::Failed, 0xFFFFFFFF},
+      {b + "2 0\n" + a + "1 0\nEND\n", false},      // out of order
+      {a + "1 5\n" + b + "1 0\nEND\n", false},      // done, with an error
+      {a + "3 0\n" + b + "1 0\nEND\n", false},      // no such status
+      {a + "0 4294967296\n" + b + "1 0\nEND\n", false},
+      {a + "1\n" + b + "1 0\nEND\n", false},
+      {a + "1 0\nEND\n", false},                     // a device left out
+      {a + "1 0\n" + b + "2 0\n", false},            // cut short
+      {a + "1 0\n" + b + "2 0\nEND\nEND\n", false},
+      {a + "1 0\r\n" + b + "2 0\r\nEND\r\n", false},
+      {"DEVICE 5553425c415c31 1 0\n" + b + "2 0\nEND\n", false},  // not as written
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer);
-    std::size_t chosen[2] = {9, 9};
-    EXPECT_EQ(c.ok, helper::ParseStateChangeAnswer(c.answer.data(), c.answer.size(), expected, 2, chosen));
+    wire::DeviceOutcome read[2];
+    std::strcpy(read[0].id, "USB\\A\\1");
+    std::strcpy(read[1].id, "USB\\B\\2");
+    wire::DeviceOutcome* const slots[] = {&read[0], &read[1]};
+    EXPECT_EQ(c.ok, wire::ParseStateChangeAnswer(c.answer.data(), c.answer.size(), slots, 2));
     if (c.ok) {
-      EXPECT_EQ(c.first, chosen[0]);
-      EXPECT_EQ(c.second, chosen[1]);
+      EXPECT_EQ(c.first, read[0].status);
+      EXPECT_EQ(c.second, read[1].status);
+      EXPECT_EQ(c.firstError, read[0].error);
+      wire::Text written;
+      for (const auto& outcome : read) wire::WriteOutcome(written, outcome);
+      written.AppendEnd();
+      EXPECT_EQ(c.answer, std::string(written.data(), written.size()));
     }
     // The elevated run's answer: whether it stored the mode, first (what an
     // answer cut short still tells), then the same lines.
@@ -138,14 +161,45 @@ TEST(HelperProtocolTest, ReadsAnAnswerOnlyWhenEveryDeviceHasItsLine) {
       wire::Text start;
       elevation::WriteAnswerStart(start, stored);
       const std::string answer = std::string(start.data(), start.size()) + c.answer;
-      bool read = !stored;
-      EXPECT_EQ(c.ok, elevation::ParseAnswer(answer.data(), answer.size(), expected, 2, chosen, &read));
-      if (c.ok) EXPECT_EQ(stored, read);
+      bool said = !stored;
+      EXPECT_EQ(c.ok, elevation::ParseAnswer(answer.data(), answer.size(), slots, 2, &said));
+      if (c.ok) EXPECT_EQ(stored, said);
       EXPECT_EQ(stored, elevation::AnswerSaysStored(answer.data(), start.size()));
-      EXPECT_FALSE(elevation::ParseAnswer(c.answer.data(), c.answer.size(), expected, 2, chosen, &read));
+      EXPECT_FALSE(elevation::ParseAnswer(c.answer.data(), c.answer.size(), slots, 2, &said));
       EXPECT_FALSE(elevation::AnswerSaysStored(c.answer.data(), c.answer.size()));
     }
   }
+}
+
+// The status line of an outcome; its error only where a reader asked for it.
+TEST(HelperProtocolTest, AnOutcomesLineAddsTheErrorOnlyWhenAsked) {
+  struct Case {
+    wire::DeviceStatus status;
+    uint32_t error;
+    bool withError;
+    const char* word;
+  };
+  const Case cases[] = {
+      {wire::DeviceStatus::Done, 0, true, "Disabled"},
+      {wire::DeviceStatus::Restart, 0, true, "Reboot"},
+      {wire::DeviceStatus::Failed, 5, false, "Fail"},
+      {wire::DeviceStatus::Failed, 5, true, "Fail 0x00000005"},
+      {wire::DeviceStatus::Failed, 0xE000020B, true, "Fail 0xE000020B"},
+      {wire::DeviceStatus::Failed, 0, true, "Fail"},
+  };
+  for (const auto& c : cases) {
+    wire::DeviceOutcome outcome;
+    std::strcpy(outcome.id, "USB\\A\\1");
+    outcome.status = c.status;
+    outcome.error = c.error;
+    char line[wire::kStatusLineSize];
+    wire::FormatOutcomeLine(line, sizeof line, outcome, wire::kDisable, c.withError);
+    EXPECT_EQ("USB\\A\\1" + std::string(53, ' ') + ": " + c.word + "\n", line);
+  }
+  wire::DeviceOutcome unread;
+  char line[wire::kStatusLineSize];
+  wire::FormatOutcomeLine(line, sizeof line, unread, wire::kEnable, false);
+  EXPECT_EQ("?" + std::string(59, ' ') + ": Fail\n", line);
 }
 
 TEST(HelperProtocolTest, AnInstallationAnswerPairsSuccessWithNoError) {
@@ -171,14 +225,14 @@ TEST(HelperProtocolTest, AnInstallationAnswerPairsSuccessWithNoError) {
     SCOPED_TRACE(c.answer);
     bool installed = !c.installed;
     uint32_t error = 12345;
-    EXPECT_EQ(c.ok, helper::ParseInstallAnswer(c.answer, std::strlen(c.answer), &installed, &error));
+    EXPECT_EQ(c.ok, wire::ParseInstallAnswer(c.answer, std::strlen(c.answer), &installed, &error));
     if (c.ok) {
       EXPECT_EQ(c.installed, installed);
       EXPECT_EQ(c.error, error);
     }
   }
   wire::Text written;
-  helper::WriteInstallAnswer(written, false, 0xE000020B);
+  wire::WriteInstallAnswer(written, false, 0xE000020B);
   EXPECT_EQ("INSTALLED 0 3758096907\nEND\n", std::string(written.data(), written.size()));
 }
 

@@ -12,7 +12,7 @@ namespace elevation {
 // starts the elevated run, which stores the mode, finds the same functions
 // and switches them; then prints a line for each, as the run answered. A run
 // that does not start or answer leaves every function that had to change
-// reading "Fail".
-SwitchOutcome SwitchInElevatedRun(int mode, bool storeAlone);
+// reading "Fail", with why.
+drivermode::SwitchOutcome SwitchInElevatedRun(drivermode::DriverMode mode, bool storeAlone);
 
 }  // namespace elevation

@@ -7,10 +7,9 @@
 
 #include <windows.h>
 
-#include <cstdint>
-
+#include "drivermode/mode_store.h"
 #include "helperrun/device_helper_run.h"
-#include "platform/process_run.h"
+#include "helperrun/process_run.h"
 
 namespace elevation {
 
@@ -29,7 +28,7 @@ static_assert(helperrun::kDeviceStepHelperWait + 20 * 1000 <= kElevatedRunWait,
 // kElevatedRunWait (timedOut and exit code WAIT_TIMEOUT then, and it is ended
 // where Windows lets the panel), whatever it answered; FALSE, with the last
 // error, when it did not start: ERROR_CANCELLED when the user said no.
-// Release the output with platform::FreeProcessRun.
-BOOL RunElevated(int32_t mode, platform::ProcessRun* run);
+// Release the output with helperrun::FreeProcessRun.
+BOOL RunElevated(drivermode::DriverMode mode, helperrun::ProcessRun* run);
 
 }  // namespace elevation

@@ -6,13 +6,15 @@
 #include "registry_snapshot.h"
 #include "sim_machine.h"
 
+using namespace drivermode;
+
 namespace {
 
 using regtest::GetValue;
 using regtest::SetValue;
 using regtest::Sz;
 
-const char kKey[] = "SOFTWARE\\Quorvin\\Norza";
+const char* const kKey = kModeKey;
 
 std::vector<uint8_t> Dword(DWORD value) {
   return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
@@ -54,14 +56,20 @@ TEST_F(ModeStore, ReadsTheFirstByteAsSigned) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    SetValue(HKEY_LOCAL_MACHINE, kKey, "AudioMode", c.type, c.data);
+    SetValue(HKEY_LOCAL_MACHINE, kKey, kModeValue, c.type, c.data);
     EXPECT_EQ(ReadAudioMode(), c.expected);
   }
 }
 
+// Where every Norza program, installer and script finds the mode.
+TEST(ModeStoreNames, AreTheMachinesAudioModeValue) {
+  EXPECT_STREQ("SOFTWARE\\Quorvin\\Norza", kModeKey);
+  EXPECT_STREQ("AudioMode", kModeValue);
+}
+
 TEST_F(ModeStore, MissingValueOrKeyReadsMinusOne) {
   regtest::CreateKey(HKEY_LOCAL_MACHINE, kKey);
-  regtest::DeleteValue(HKEY_LOCAL_MACHINE, kKey, "AudioMode");
+  regtest::DeleteValue(HKEY_LOCAL_MACHINE, kKey, kModeValue);
   SetValue(HKEY_LOCAL_MACHINE, kKey, "Other", REG_DWORD, Dword(1));
   EXPECT_EQ(ReadAudioMode(), -1);
 
@@ -76,10 +84,10 @@ TEST_F(ModeStore, WritesWdmAndAsioAsDword) {
       SCOPED_TRACE(::testing::Message() << "mode " << mode << ", key existed " << keyExisted);
       regtest::DeleteKey(HKEY_LOCAL_MACHINE, kKey);
       if (keyExisted)  // holding the other mode, which must be overwritten
-        SetValue(HKEY_LOCAL_MACHINE, kKey, "AudioMode", REG_DWORD, Dword(1 - mode));
+        SetValue(HKEY_LOCAL_MACHINE, kKey, kModeValue, REG_DWORD, Dword(1 - mode));
 
       EXPECT_TRUE(WriteAudioMode(mode));
-      const auto stored = GetValue(HKEY_LOCAL_MACHINE, kKey, "AudioMode");
+      const auto stored = GetValue(HKEY_LOCAL_MACHINE, kKey, kModeValue);
       ASSERT_TRUE(stored);
       EXPECT_EQ(stored->type, static_cast<DWORD>(REG_DWORD));
       EXPECT_EQ(stored->data, Dword(mode));
@@ -88,7 +96,7 @@ TEST_F(ModeStore, WritesWdmAndAsioAsDword) {
       // Kept where the 32-bit control panel keeps it, not in this build's own view.
       HKEY native = nullptr;
       if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | KEY_WOW64_64KEY, &native) == ERROR_SUCCESS) {
-        EXPECT_NE(ERROR_SUCCESS, RegQueryValueExA(native, "AudioMode", nullptr, nullptr, nullptr, nullptr));
+        EXPECT_NE(ERROR_SUCCESS, RegQueryValueExA(native, kModeValue, nullptr, nullptr, nullptr, nullptr));
         RegCloseKey(native);
       }
 #endif
@@ -102,11 +110,11 @@ TEST_F(ModeStore, OtherModesOnlyCreateTheKey) {
     regtest::DeleteKey(HKEY_LOCAL_MACHINE, kKey);
     EXPECT_TRUE(WriteAudioMode(mode));
     EXPECT_TRUE(regtest::KeyExists(HKEY_LOCAL_MACHINE, kKey));
-    EXPECT_FALSE(GetValue(HKEY_LOCAL_MACHINE, kKey, "AudioMode"));
+    EXPECT_FALSE(GetValue(HKEY_LOCAL_MACHINE, kKey, kModeValue));
 
-    SetValue(HKEY_LOCAL_MACHINE, kKey, "AudioMode", REG_DWORD, Dword(ASIO));
+    SetValue(HKEY_LOCAL_MACHINE, kKey, kModeValue, REG_DWORD, Dword(ASIO));
     EXPECT_TRUE(WriteAudioMode(mode));
-    const auto stored = GetValue(HKEY_LOCAL_MACHINE, kKey, "AudioMode");
+    const auto stored = GetValue(HKEY_LOCAL_MACHINE, kKey, kModeValue);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->data, Dword(ASIO)) << "an existing mode is left alone";
   }

@@ -5,12 +5,10 @@
 #include <string>
 
 #include "heap_text.h"
-#include "devicecontrol/text_step.h"
 
 namespace {
 
-using idtext::MatchIdPattern;
-using idtext::ParseDevicePattern;
+using namespace devicecontrol;
 
 constexpr const char* kMi00 = "@USB\\VID_7E51&PID_0002&MI_00\\*";
 constexpr const char* kMi03 = "@USB\\VID_7E51&PID_0002&MI_03\\*";
@@ -225,9 +223,9 @@ TEST(MatchIdPattern, LiteralPatterns) {
 TEST(NextChar, StepsOneByteAndStopsAtTerminator) {
   const HeapText text = HeapCopy("a\xc4");
   const char* p = text.get();
-  EXPECT_EQ(idtext::NextChar(p), p + 1);
-  EXPECT_EQ(idtext::NextChar(p + 1), p + 2);
-  EXPECT_EQ(idtext::NextChar(p + 2), p + 2);
+  EXPECT_EQ(devicecontrol::NextChar(p), p + 1);
+  EXPECT_EQ(devicecontrol::NextChar(p + 1), p + 2);
+  EXPECT_EQ(devicecontrol::NextChar(p + 2), p + 2);
 }
 
 }  // namespace

@@ -9,10 +9,7 @@
 
 namespace {
 
-using idtext::FreeIdList;
-using idtext::MatchAnyId;
-using idtext::ParseDevicePattern;
-using idtext::SplitMultiString;
+using namespace devicecontrol;
 
 // A list owning a malloc'ed multi-string; the bytes given must already end in
 // the empty string (MallocCopy adds one more NUL).

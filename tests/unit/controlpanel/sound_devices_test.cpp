@@ -13,6 +13,8 @@
 #include "registry_snapshot.h"
 #include "sim_machine.h"
 
+using namespace controlpanel;
+
 namespace {
 
 using regtest::GetValue;

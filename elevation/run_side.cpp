@@ -1,4 +1,4 @@
-#include "elevation/elevated_entry.h"
+#include "elevation/run_side.h"
 
 #include <windows.h>
 
@@ -8,9 +8,8 @@
 #include <cstdio>
 
 #include "devicecontrol/device_status.h"
-#include "elevation/elevation_protocol.h"
-#include "wire/helper_protocol.h"
 #include "drivermode/mode_store.h"
+#include "elevation/elevation_protocol.h"
 #include "drivermode/mode_switch.h"
 #include "platform/rights.h"
 #include "platform/unique_handle.h"
@@ -50,9 +49,9 @@ int ElevatedRunMain(int argc, const char* const* argv) {
     const DWORD error = ::GetLastError();
     return error != ERROR_SUCCESS ? static_cast<int>(error) : ERROR_INVALID_HANDLE;
   }
-  SetStatusOutput(answer);
+  devicecontrol::SetStatusOutput(answer, devicecontrol::StatusForm::Wire);
   const bool finished = AnswerElevatedRun(command.mode);
-  SetStatusOutput(nullptr);
+  devicecontrol::SetStatusOutput(nullptr);
   std::fclose(answer);
   return finished ? ERROR_SUCCESS : ERROR_TIMEOUT;
 }
@@ -60,23 +59,23 @@ int ElevatedRunMain(int argc, const char* const* argv) {
 namespace {
 
 void Answer(const wire::Text& text) {
-  std::fwrite(text.data(), 1, text.size(), StatusOutput());
-  std::fflush(StatusOutput());
+  std::fwrite(text.data(), 1, text.size(), devicecontrol::StatusOutput());
+  std::fflush(devicecontrol::StatusOutput());
 }
 
 }  // namespace
 
-bool AnswerElevatedRun(int mode) {
+bool AnswerElevatedRun(drivermode::DriverMode mode) {
   // The machine's one mode, or none: never the user's virtualized copy. Said
   // at once: if the switch outlives the panel's patience, the panel still
   // knows that the mode is stored.
-  const bool stored = platform::TurnOffRegistryVirtualization() && WriteAudioMode(mode);
+  const bool stored = platform::TurnOffRegistryVirtualization() && drivermode::WriteAudioMode(mode);
   wire::Text start;
   WriteAnswerStart(start, stored);
   Answer(start);
-  const bool finished = !ApplyDriverMode(mode).unknown;
+  const bool finished = !drivermode::ApplyDriverMode(mode).unknown;
   wire::Text end;
-  end.Append(helper::kAnswerEnd);
+  end.AppendEnd();
   Answer(end);
   return finished;
 }

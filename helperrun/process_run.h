@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdlib>
 
-namespace platform {
+namespace helperrun {
 
 // More than this on its output is not an answer of ours.
 constexpr std::size_t kMaxProcessOutput = 1 << 20;
@@ -48,4 +48,4 @@ struct OutputChannel {
 // milliseconds passed first (INFINITE: no limit).
 bool AwaitProcess(HANDLE process, const OutputChannel& output, ProcessRun* run, DWORD limit);
 
-}  // namespace platform
+}  // namespace helperrun

@@ -1,12 +1,12 @@
 // Waiting for a started program: the device helper, or the control panel's
 // elevated run.
-#include "platform/process_run.h"
+#include "helperrun/process_run.h"
 
 #include <cstring>
 
 #include "platform/pumping_wait.h"
 
-namespace platform {
+namespace helperrun {
 
 namespace {
 
@@ -53,7 +53,7 @@ bool AwaitProcess(HANDLE process, const OutputChannel& output, ProcessRun* run, 
     std::size_t capacity;
     DWORD processId;
   } reading{output, run, 0, ::GetProcessId(process)};
-  return WaitPumpingMessages(process, limit, [](void* context) {
+  return platform::WaitPumpingMessages(process, limit, [](void* context) {
     auto& r = *static_cast<Reading*>(context);
     if (r.output.ready == nullptr || r.output.ready(r.output.context, r.processId)) {
       Drain(r.output.pipe, r.output.overlapped, r.run, &r.capacity);
@@ -61,4 +61,4 @@ bool AwaitProcess(HANDLE process, const OutputChannel& output, ProcessRun* run, 
   }, &reading);
 }
 
-}  // namespace platform
+}  // namespace helperrun

@@ -3,7 +3,7 @@
 // so the prompt names the panel and its publisher, and the elevated run is
 // told nothing but the mode and the answer pipe. The installer library,
 // which never asks for consent, carries none of this.
-#include "elevation/elevated_run.h"
+#include "elevation/run_start.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -12,7 +12,7 @@
 
 #include "elevation/win32/answer_pipe.h"
 #include "elevation/elevation_protocol.h"
-#include "platform/process_run.h"
+#include "helperrun/process_run.h"
 #include "platform/random.h"
 #include "platform/unique_handle.h"
 
@@ -85,12 +85,12 @@ bool Widen(const wire::Text& text, WCHAR (&wide)[64]) {
 
 }  // namespace
 
-BOOL RunElevated(int32_t mode, platform::ProcessRun* run) {
-  if (run == nullptr || (mode != 0 && mode != 1)) {
+BOOL RunElevated(drivermode::DriverMode mode, helperrun::ProcessRun* run) {
+  if (run == nullptr || (mode != drivermode::WDM && mode != drivermode::ASIO)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  *run = platform::ProcessRun{};
+  *run = helperrun::ProcessRun{};
   platform::unique_malloc<WCHAR[]> path;
   char name[kAnswerPipeNameSize];
   AnswerPipe answer;
@@ -111,7 +111,7 @@ BOOL RunElevated(int32_t mode, platform::ProcessRun* run) {
   HANDLE started = nullptr;
   if (!StartElevated(path.get(), wideParameters, &started)) return FALSE;
   platform::unique_kernel_handle process(started);
-  platform::OutputChannel channel;
+  helperrun::OutputChannel channel;
   channel.pipe = answer.pipe();
   channel.overlapped = answer.overlapped();
   channel.ready = AnswerReady;
@@ -120,7 +120,7 @@ BOOL RunElevated(int32_t mode, platform::ProcessRun* run) {
   // still writes goes nowhere once the pipe is gone. It is ended where the
   // handle Windows gave allows that (and its helper with it); where not, the
   // panel says that it may still be switching.
-  if (!platform::AwaitProcess(process.get(), channel, run, kElevatedRunWait)) {
+  if (!helperrun::AwaitProcess(process.get(), channel, run, kElevatedRunWait)) {
     run->timedOut = true;
     run->exitCode = WAIT_TIMEOUT;
     run->stillRunning = !::TerminateProcess(process.get(), WAIT_TIMEOUT);

@@ -3,6 +3,8 @@
 // carries out the switch as an ordinary switch does.
 #pragma once
 
+#include "drivermode/mode_store.h"
+
 namespace elevation {
 
 // The elevated run, from its command line (elevation_protocol.h). Anything
@@ -13,10 +15,11 @@ namespace elevation {
 int ElevatedRunMain(int argc, const char* const* argv);
 
 // What the elevated run does for `mode` once its answer has somewhere to go
-// (the status output): turns registry virtualization off, stores the mode and
-// says whether it did, switches the Norza's functions of both modes on the
-// route its bitness calls for (never asking for consent itself) with their
-// status lines, and ends the answer. False when the switch was cut short.
-bool AnswerElevatedRun(int mode);
+// (the status output, in the wire's form): turns registry virtualization
+// off, stores the mode and says whether it did, switches the Norza's
+// functions of both modes on the route its bitness calls for (never asking
+// for consent itself), each function's outcome going to the panel as it
+// comes, and ends the answer. False when the switch was cut short.
+bool AnswerElevatedRun(drivermode::DriverMode mode);
 
 }  // namespace elevation

@@ -1,9 +1,13 @@
-// The simulated machine's audio endpoints, as the platform boundary offers them.
+// The simulated machine's sound: its wave devices, and its audio endpoints
+// (Windows Vista and later), as the platform boundary offers them.
 #include "platform/audio_endpoints.h"
 
 #include <objbase.h>
 
-#include "sim_machine.h"
+#include <cstring>
+
+#include "platform/wave_devices.h"
+#include "sim_state.h"
 
 namespace {
 
@@ -61,6 +65,30 @@ HRESULT SetDefaultAudioEndpoint(LPCWSTR id, ERole role) {
   defaults[e->flow].resize(3);
   *DefaultOf(e->flow, role) = id;
   return S_OK;
+}
+
+UINT waveInGetNumDevs() { return static_cast<UINT>(sim::machine().waveIn.size()); }
+UINT waveOutGetNumDevs() { return static_cast<UINT>(sim::machine().waveOut.size()); }
+
+namespace {
+template <typename Caps>
+MMRESULT FillCaps(const std::vector<std::string>& names, UINT_PTR id, Caps* caps, UINT size) {
+  if (caps == nullptr || size != sizeof(Caps)) return MMSYSERR_INVALPARAM;
+  if (id >= names.size()) return MMSYSERR_BADDEVICEID;
+  std::memset(caps, 0, sizeof(Caps));
+  lstrcpynA(caps->szPname, names[id].c_str(), MAXPNAMELEN);
+  return MMSYSERR_NOERROR;
+}
+}  // namespace
+
+MMRESULT waveInGetDevCapsA(UINT_PTR uDeviceID, LPWAVEINCAPSA pwic, UINT cbwic) {
+  sim::Log("waveInGetDevCapsA", "", static_cast<DWORD>(uDeviceID));
+  return FillCaps(sim::machine().waveIn, uDeviceID, pwic, cbwic);
+}
+
+MMRESULT waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc) {
+  sim::Log("waveOutGetDevCapsA", "", static_cast<DWORD>(uDeviceID));
+  return FillCaps(sim::machine().waveOut, uDeviceID, pwoc, cbwoc);
 }
 
 }  // namespace platform
