@@ -16,40 +16,22 @@ const CLSID kMMDeviceEnumerator = {0xbcde0395, 0xe52f, 0x467c, {0x8e, 0x3d, 0xc4
 // PKEY_DeviceInterface_FriendlyName: the name of the device an endpoint belongs to.
 const PROPERTYKEY kDeviceName = {{0x026e516e, 0xb814, 0x414b, {0x83, 0xcd, 0x85, 0x6d, 0x6f, 0xef, 0x48, 0x22}}, 2};
 
-// The policy-configuration interface: undocumented, so declared here. Only
-// SetDefaultEndpoint is called; the methods before it hold its place in the
-// method table, which differs between the Windows 7 to 11 interface and
-// Vista's (no ResetDeviceFormat).
-struct IPolicyConfig : IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetMixFormat(LPCWSTR, WAVEFORMATEX**) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetDeviceFormat(LPCWSTR, BOOL, WAVEFORMATEX**) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResetDeviceFormat(LPCWSTR) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetDeviceFormat(LPCWSTR, WAVEFORMATEX*, WAVEFORMATEX*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetProcessingPeriod(LPCWSTR, BOOL, LONGLONG*, LONGLONG*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetProcessingPeriod(LPCWSTR, LONGLONG*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetShareMode(LPCWSTR, void*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetShareMode(LPCWSTR, void*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetPropertyValue(LPCWSTR, BOOL, const PROPERTYKEY&, PROPVARIANT*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetPropertyValue(LPCWSTR, BOOL, const PROPERTYKEY&, PROPVARIANT*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetDefaultEndpoint(LPCWSTR id, ERole role) = 0;
+// The policy-configuration interface: undocumented, so only what is called
+// is declared. SetDefaultEndpoint(id, role) is a method of it like any
+// other, found by its place in the method table: after IUnknown's three and
+// ten more in the Windows 7 to 11 interface, nine in Vista's (which has no
+// ResetDeviceFormat).
+struct PolicyConfig {
+  CLSID client;
+  IID iid;
+  int setDefaultEndpoint;  // the method's place in the table
 };
-const CLSID kPolicyConfigClient = {0x870af99c, 0x171d, 0x4f9e, {0xaf, 0x0d, 0xe6, 0x3d, 0xf4, 0x0c, 0x2b, 0xc9}};
-const IID kIPolicyConfig = {0xf8679f50, 0x850a, 0x41cf, {0x9c, 0x72, 0x43, 0x0f, 0x29, 0x02, 0x90, 0xc8}};
-
-struct IPolicyConfigVista : IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetMixFormat(LPCWSTR, WAVEFORMATEX**) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetDeviceFormat(LPCWSTR, BOOL, WAVEFORMATEX**) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetDeviceFormat(LPCWSTR, WAVEFORMATEX*, WAVEFORMATEX*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetProcessingPeriod(LPCWSTR, BOOL, LONGLONG*, LONGLONG*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetProcessingPeriod(LPCWSTR, LONGLONG*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetShareMode(LPCWSTR, void*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetShareMode(LPCWSTR, void*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetPropertyValue(LPCWSTR, BOOL, const PROPERTYKEY&, PROPVARIANT*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetPropertyValue(LPCWSTR, BOOL, const PROPERTYKEY&, PROPVARIANT*) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetDefaultEndpoint(LPCWSTR id, ERole role) = 0;
-};
-const CLSID kPolicyConfigVistaClient = {0x294935ce, 0xf637, 0x4e7c, {0xa4, 0x1b, 0xab, 0x25, 0x54, 0x60, 0xb8, 0x62}};
-const IID kIPolicyConfigVista = {0x568b9108, 0x44bf, 0x40b4, {0x90, 0x06, 0x86, 0xaf, 0xe5, 0xb5, 0xa6, 0x20}};
+const PolicyConfig kPolicyConfig = {{0x870af99c, 0x171d, 0x4f9e, {0xaf, 0x0d, 0xe6, 0x3d, 0xf4, 0x0c, 0x2b, 0xc9}},
+                                    {0xf8679f50, 0x850a, 0x41cf, {0x9c, 0x72, 0x43, 0x0f, 0x29, 0x02, 0x90, 0xc8}},
+                                    13};
+const PolicyConfig kPolicyConfigVista = {{0x294935ce, 0xf637, 0x4e7c, {0xa4, 0x1b, 0xab, 0x25, 0x54, 0x60, 0xb8, 0x62}},
+                                         {0x568b9108, 0x44bf, 0x40b4, {0x90, 0x06, 0x86, 0xaf, 0xe5, 0xb5, 0xa6, 0x20}},
+                                         12};
 
 template <typename Interface>
 void ReleaseInterface(Interface* object) { object->Release(); }
@@ -135,12 +117,16 @@ HRESULT GetDefaultAudioEndpoint(EDataFlow flow, ERole role, AudioEndpointVisitor
 // The Windows 7 to 11 interface first; Vista's only where that one is missing.
 // A refusal of the one found is the answer: the other is not asked.
 HRESULT SetDefaultAudioEndpoint(LPCWSTR id, ERole role) {
-  unique_com<IPolicyConfig> policy;
-  if (SUCCEEDED(Create(kPolicyConfigClient, kIPolicyConfig, policy))) return policy.get()->SetDefaultEndpoint(id, role);
-  unique_com<IPolicyConfigVista> vistaPolicy;
-  HRESULT hr = Create(kPolicyConfigVistaClient, kIPolicyConfigVista, vistaPolicy);
-  if (FAILED(hr)) return hr;
-  return vistaPolicy.get()->SetDefaultEndpoint(id, role);
+  unique_com<IUnknown> policy;
+  const PolicyConfig* found = &kPolicyConfig;
+  if (FAILED(Create(found->client, found->iid, policy))) {
+    found = &kPolicyConfigVista;
+    const HRESULT hr = Create(found->client, found->iid, policy);
+    if (FAILED(hr)) return hr;
+  }
+  using SetDefaultEndpointFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, LPCWSTR, ERole);
+  void** methods = *reinterpret_cast<void***>(policy.get());
+  return reinterpret_cast<SetDefaultEndpointFn>(methods[found->setDefaultEndpoint])(policy.get(), id, role);
 }
 
 }  // namespace platform
