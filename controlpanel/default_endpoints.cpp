@@ -30,14 +30,12 @@ bool IsDirectDevice(LPCWSTR deviceName) {
 // has COM already keeps it as it is: a successful call (S_FALSE included) is
 // matched by one uninitialization, a thread of another apartment
 // (RPC_E_CHANGED_MODE) is left alone and used as it is.
-class ComForThisThread {
+class ComForThisThread : platform::noncopyable {
  public:
   ComForThisThread() : init_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
   ~ComForThisThread() {
     if (SUCCEEDED(init_)) CoUninitialize();
   }
-  ComForThisThread(const ComForThisThread&) = delete;
-  ComForThisThread& operator=(const ComForThisThread&) = delete;
 
  private:
   HRESULT init_;

@@ -26,18 +26,6 @@ class CDeviceControl {
   static constexpr int32_t Failure = devicecontrol::Failure;
   static constexpr int32_t NoPatterns = devicecontrol::NoPatterns;
 
-  // Pattern text logic.
-  static DevicePattern ParseDevicePattern(const char* pattern) { return devicecontrol::ParseDevicePattern(pattern); }
-  static bool MatchIdPattern(const char* id, const DevicePattern& pattern) {
-    return devicecontrol::MatchIdPattern(id, pattern);
-  }
-  static IdList SplitMultiString(char* buffer) { return devicecontrol::SplitMultiString(buffer); }
-  static void FreeIdList(IdList list) { devicecontrol::FreeIdList(list); }
-  static bool MatchAnyId(IdList list, const DevicePattern& pattern) { return devicecontrol::MatchAnyId(list, pattern); }
-  IdList ReadDeviceIdList(HDEVINFO set, PSP_DEVINFO_DATA element, DWORD property) {
-    return devicecontrol::ReadDeviceIdList(set, element, property);
-  }
-
   // Builds a device set and calls callback(set, element, index, context) for
   // every device the pattern arguments select (PatternList). Returns a
   // DeviceEnumResult or a callback's nonzero value.

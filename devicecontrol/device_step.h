@@ -36,12 +36,10 @@ struct StepDevice {
 
 // The step's devices, selected batch by batch: the first batch's in the
 // walk's order, then the second's.
-class Step {
+class Step : platform::noncopyable {
  public:
   // Readies the batches' outcomes and selects their present devices.
   Step(StateChangeBatch* batches, std::size_t count);
-  Step(const Step&) = delete;
-  Step& operator=(const Step&) = delete;
 
   std::size_t batchCount() const { return count_; }
   StateChangeBatch& batch(std::size_t b) { return batches_[b]; }

@@ -114,19 +114,24 @@ HDEVINFO BuildSet(const Selection& s, const GUID* classGuid, const char* machine
                                           machineName, nullptr);
 }
 
+// A list is well formed when its count is not negative and every pattern it
+// counts is given; a nonempty one is parsed into `selection`.
+bool ParseList(const PatternList& list, Selection* selection) {
+  bool ok = list.count >= 0 && (list.count == 0 || list.patterns != nullptr);
+  for (int32_t i = 0; ok && i < list.count; ++i) ok = list.patterns[i] != nullptr;
+  return ok && (list.count == 0 || ParseSelection(list.count, list.patterns, selection));
+}
+
 }  // namespace
 
-platform::unique_hdevinfo WalkPatternLists(const char* machineName, DWORD flags,
-                                                           const PatternList* lists, std::size_t count,
-                                                           int32_t* results, ListVisitor visit, void* context) {
+platform::unique_hdevinfo WalkPatternLists(const char* machineName, DWORD flags, const PatternList* lists,
+                                           std::size_t count, int32_t* results, ListVisitor visit, void* context) {
   Selection selections[kMaxPatternLists];
   std::size_t parsed = 0;
   bool ok = count <= kMaxPatternLists && visit != nullptr;
   for (std::size_t l = 0; l < count && ok; ++l) {
     results[l] = Failure;
-    ok = lists[l].count >= 0 && (lists[l].count == 0 || lists[l].patterns != nullptr);
-    for (int32_t i = 0; ok && i < lists[l].count; ++i) ok = lists[l].patterns[i] != nullptr;
-    if (ok && lists[l].count != 0) ok = ParseSelection(lists[l].count, lists[l].patterns, &selections[l]);
+    ok = ParseList(lists[l], &selections[l]);
     parsed = l + 1;
   }
   platform::unique_hdevinfo set;
@@ -195,9 +200,7 @@ bool OneSetServes(const PatternList* lists, std::size_t count) {
   Selection selections[kMaxPatternLists];
   bool same = true;
   for (std::size_t l = 0; l < count; ++l) {
-    bool valid = lists[l].count > 0 && lists[l].patterns != nullptr;
-    for (int32_t i = 0; valid && i < lists[l].count; ++i) valid = lists[l].patterns[i] != nullptr;
-    same = same && valid && ParseSelection(lists[l].count, lists[l].patterns, &selections[l]) &&
+    same = same && lists[l].count > 0 && ParseList(lists[l], &selections[l]) &&
            (l == 0 || SameSet(selections[0], selections[l]));
   }
   for (std::size_t l = 0; l < count; ++l) FreeSelection(&selections[l]);

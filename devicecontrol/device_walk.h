@@ -27,12 +27,10 @@ IdList ReadDeviceIdList(HDEVINFO set, PSP_DEVINFO_DATA element, DWORD property);
 // What one device of a walk says of itself, each read at most once however
 // many patterns and lists ask: its instance ID (empty when unreadable), and
 // its hardware and compatible IDs.
-class DeviceIds {
+class DeviceIds : platform::noncopyable {
  public:
   DeviceIds(HDEVINFO set, PSP_DEVINFO_DATA element, HMACHINE machine) : set_(set), element_(element), machine_(machine) {}
   ~DeviceIds();
-  DeviceIds(const DeviceIds&) = delete;
-  DeviceIds& operator=(const DeviceIds&) = delete;
 
   const char* InstanceId();
   bool AnyIdMatches(const DevicePattern& p);

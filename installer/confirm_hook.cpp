@@ -32,7 +32,7 @@ bool BeingPressed(HWND window) {
 }
 
 // Holds a slot for `window` during one press; empty when the table is full.
-class PressSlot {
+class PressSlot : platform::noncopyable {
  public:
   explicit PressSlot(HWND window) noexcept {
     for (auto& slot : g_beingPressed) {
@@ -46,8 +46,6 @@ class PressSlot {
   ~PressSlot() {
     if (slot_ != nullptr) slot_->store(nullptr);
   }
-  PressSlot(const PressSlot&) = delete;
-  PressSlot& operator=(const PressSlot&) = delete;
   explicit operator bool() const noexcept { return slot_ != nullptr; }
 
  private:

@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "platform/unique_handle.h"
 #include "wire/growing.h"
 
 namespace tambrel {
@@ -28,12 +29,9 @@ LRESULT CALLBACK CbtHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 // program that activates a window meanwhile; under the user's temporary
 // folder, where installation programs unpack their plug-ins, that path may
 // be changed by a process without elevation.
-class ConfirmationHooks {
+class ConfirmationHooks : platform::noncopyable {
  public:
-  ConfirmationHooks() = default;
   ~ConfirmationHooks() { Remove(); }
-  ConfirmationHooks(const ConfirmationHooks&) = delete;
-  ConfirmationHooks& operator=(const ConfirmationHooks&) = delete;
 
   // False, with the platform's error, when the calling thread's hook cannot
   // be set; another thread's that cannot is passed over.
@@ -47,15 +45,13 @@ class ConfirmationHooks {
 };
 
 // Stores the button and arms the hook for its lifetime.
-class ButtonArming {
+class ButtonArming : platform::noncopyable {
  public:
   explicit ButtonArming(int buttonId) noexcept {
     g_nButtonId = buttonId;
     g_buttonArmed = true;
   }
   ~ButtonArming() { g_buttonArmed = false; }
-  ButtonArming(const ButtonArming&) = delete;
-  ButtonArming& operator=(const ButtonArming&) = delete;
 };
 
 }  // namespace tambrel

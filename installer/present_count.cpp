@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "installer/install_text.h"
-#include "platform/unique_handle.h"
+#include "platform/device_setup.h"
 
 namespace tambrel {
 

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/system_library.h"
 #include "installer/confirm_hook.h"
-#include "platform/unique_handle.h"
+#include "platform/device_setup.h"
+#include "platform/system_library.h"
 
 namespace tambrel {
 

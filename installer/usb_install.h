@@ -8,17 +8,15 @@
 
 #include "installer/install_text.h"
 #include "platform/device_setup.h"
-#include "platform/unique_handle.h"
+#include "platform/system_library.h"
 #include "wire/helper_protocol.h"
 
 namespace tambrel {
 
-class CUsbInstall {
+class CUsbInstall : platform::noncopyable {
  public:
   CUsbInstall();
   virtual ~CUsbInstall();
-  CUsbInstall(const CUsbInstall&) = delete;
-  CUsbInstall& operator=(const CUsbInstall&) = delete;
 
   // Copies the package, updates the driver, marks media devices with the ID
   // for reinstallation. The result is the update's, and so is the thread's

@@ -9,14 +9,11 @@
 
 namespace elevation {
 
-class AnswerPipe {
+class AnswerPipe : platform::noncopyable {
  public:
-  AnswerPipe() = default;
   // A connection still awaited is called off, and its end awaited, before
   // the pipe and the record the platform writes its end into go.
   ~AnswerPipe();
-  AnswerPipe(const AnswerPipe&) = delete;
-  AnswerPipe& operator=(const AnswerPipe&) = delete;
   bool Create(const char* name);
   // Whether the run has connected; false for good once another process has.
   bool Ready(DWORD runProcessId);

@@ -20,13 +20,10 @@ constexpr DWORD kHelperChangedError = 577;
 extern void (*g_afterHelperWritten)(const char* path);
 #endif
 
-class HelperFile {
+class HelperFile : platform::noncopyable {
  public:
-  HelperFile() = default;
   // Removes the file, then its folder.
   ~HelperFile() { RemoveFile(); }
-  HelperFile(const HelperFile&) = delete;
-  HelperFile& operator=(const HelperFile&) = delete;
 
   // Makes the folder, writes the helper out, reads it back under a handle
   // that denies writers and deleters, and holds that handle until EndHold;

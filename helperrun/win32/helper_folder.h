@@ -47,12 +47,9 @@ class HelperFolderSecurity {
 // The handle that created it holds it, from its creation to the folder's
 // removal: while the helper runs, nobody can move it away and put another
 // one, with a library of theirs, under its name.
-class HelperFolder {
+class HelperFolder : platform::noncopyable {
  public:
-  HelperFolder() = default;
   ~HelperFolder() { Remove(); }
-  HelperFolder(const HelperFolder&) = delete;
-  HelperFolder& operator=(const HelperFolder&) = delete;
 
   // False, with the thread's last error, when it cannot be made as asked.
   bool Create();

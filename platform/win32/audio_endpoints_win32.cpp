@@ -87,13 +87,11 @@ HRESULT Visit(IMMDevice* endpoint, AudioEndpointVisitor visit, void* context, bo
 
 HRESULT EnumAudioEndpoints(EDataFlow flow, DWORD stateMask, AudioEndpointVisitor visit, void* context) {
   unique_com<IMMDeviceEnumerator> enumerator;
-  HRESULT hr = OpenEnumerator(enumerator);
-  if (FAILED(hr)) return hr;
   unique_com<IMMDeviceCollection> endpoints;
-  hr = enumerator.get()->EnumAudioEndpoints(flow, stateMask, endpoints.put());
-  if (FAILED(hr)) return hr;
   UINT count = 0;
-  hr = endpoints.get()->GetCount(&count);
+  HRESULT hr = OpenEnumerator(enumerator);
+  if (SUCCEEDED(hr)) hr = enumerator.get()->EnumAudioEndpoints(flow, stateMask, endpoints.put());
+  if (SUCCEEDED(hr)) hr = endpoints.get()->GetCount(&count);
   if (FAILED(hr)) return hr;
   bool goOn = true;
   for (UINT i = 0; i < count && goOn; ++i) {
@@ -105,10 +103,9 @@ HRESULT EnumAudioEndpoints(EDataFlow flow, DWORD stateMask, AudioEndpointVisitor
 
 HRESULT GetDefaultAudioEndpoint(EDataFlow flow, ERole role, AudioEndpointVisitor visit, void* context) {
   unique_com<IMMDeviceEnumerator> enumerator;
-  HRESULT hr = OpenEnumerator(enumerator);
-  if (FAILED(hr)) return hr;
   unique_com<IMMDevice> endpoint;
-  hr = enumerator.get()->GetDefaultAudioEndpoint(flow, role, endpoint.put());
+  HRESULT hr = OpenEnumerator(enumerator);
+  if (SUCCEEDED(hr)) hr = enumerator.get()->GetDefaultAudioEndpoint(flow, role, endpoint.put());
   if (FAILED(hr)) return hr;  // E_NOTFOUND: the flow has no endpoint
   bool goOn = true;
   return Visit(endpoint.get(), visit, context, &goOn);

@@ -12,6 +12,8 @@
 #include <setupapi.h>
 #include <cfgmgr32.h>
 
+#include "platform/unique_handle.h"
+
 namespace platform {
 
 // UpdateDriverForPlugAndPlayDevicesA, bound at run time from "newdev.dll"
@@ -82,6 +84,10 @@ BOOL SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR OEMSourceMediaLocation,
                       DWORD OEMSourceMediaType, DWORD CopyStyle,
                       PSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,
                       PDWORD RequiredSize, PSTR* DestinationInfFileNameComponent);
+
+// A device set, destroyed through the boundary that built it.
+inline void DestroyDeviceSet(HDEVINFO set) { platform::SetupDiDestroyDeviceInfoList(set); }
+using unique_hdevinfo = unique_handle<HDEVINFO, DestroyDeviceSet, -1>;
 
 }  // namespace platform
 

@@ -10,6 +10,8 @@
 
 #include <cstring>
 
+#include "platform/unique_handle.h"
+
 namespace platform {
 
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
@@ -41,5 +43,9 @@ inline HMODULE LoadSystemLibrary(const char* name) {
   std::memcpy(path + length + 1, name, nameLength + 1);
   return platform::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
+
+// A loaded library, released through the boundary that loaded it.
+inline void ReleaseLibrary(HMODULE module) { platform::FreeLibrary(module); }
+using unique_hmodule = unique_handle<HMODULE, ReleaseLibrary>;
 
 }  // namespace platform

@@ -6,14 +6,10 @@
 #pragma once
 
 #include <windows.h>
-#include <setupapi.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-
-#include "platform/device_setup.h"
-#include "platform/system_library.h"
 
 namespace platform {
 
@@ -28,6 +24,18 @@ class last_error_guard {
 
  private:
   DWORD error_;
+};
+
+// What every holder here derives from: it owns what it holds, so it is
+// never copied.
+class noncopyable {
+ public:
+  noncopyable(const noncopyable&) = delete;
+  noncopyable& operator=(const noncopyable&) = delete;
+
+ protected:
+  noncopyable() = default;
+  ~noncopyable() = default;
 };
 
 // `Empty` is the empty value as an integer: INVALID_HANDLE_VALUE (-1) is a
@@ -80,9 +88,6 @@ inline void CloseRegKey(HKEY key) { ::RegCloseKey(key); }
 inline void CloseKernelHandle(HANDLE handle) { ::CloseHandle(handle); }
 inline void UnhookHook(HHOOK hook) { ::UnhookWindowsHookEx(hook); }
 inline void FreeLocal(HLOCAL memory) { ::LocalFree(memory); }
-// Go through the boundary, like the acquisitions did.
-inline void DestroyDeviceSet(HDEVINFO set) { platform::SetupDiDestroyDeviceInfoList(set); }
-inline void ReleaseLibrary(HMODULE module) { platform::FreeLibrary(module); }
 }  // namespace detail
 
 using unique_hkey = unique_handle<HKEY, detail::CloseRegKey>;
@@ -90,10 +95,8 @@ using unique_hkey = unique_handle<HKEY, detail::CloseRegKey>;
 using unique_kernel_handle = unique_handle<HANDLE, detail::CloseKernelHandle>;
 // Files, folders, pipes (CreateFile, CreateNamedPipe): empty is INVALID_HANDLE_VALUE.
 using unique_hfile = unique_handle<HANDLE, detail::CloseKernelHandle, -1>;
-using unique_hdevinfo = unique_handle<HDEVINFO, detail::DestroyDeviceSet, -1>;
 using unique_hhook = unique_handle<HHOOK, detail::UnhookHook>;
 using unique_hlocal = unique_handle<HLOCAL, detail::FreeLocal>;
-using unique_hmodule = unique_handle<HMODULE, detail::ReleaseLibrary>;
 
 // Memory from the C heap (malloc, realloc); T may be an array type.
 struct FreeDeleter {

@@ -28,23 +28,20 @@
 #include <initializer_list>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "tests/e2e/installer/hook_tests.h"
 #include "installer/include/tambrel.h"
+#include "tambrel_e2e.h"
 
 namespace {
 
+using namespace tambrel_e2e;
+using hook_tests::DispatchWaiting;
+
 constexpr int kButton = 4711;
-
-std::vector<std::string> PlainArgs() {
-  std::vector<std::string> out;
-  for (int i = 1; i < __argc; ++i) {
-    if (std::strncmp(__argv[i], "--gtest", 7) != 0) out.emplace_back(__argv[i]);
-  }
-  return out;
-}
-
-std::string Unique(const char* stem) { return std::string(stem) + std::to_string(::GetCurrentProcessId()); }
+constexpr char kWindowClass[] = "TambrelE2eWindow";
 
 // Events set when newdev.dll is loaded, while a test is listening, and one
 // waited for before the loading goes on.
@@ -78,9 +75,8 @@ class NewDevWatch {
  public:
   NewDevWatch() {
     HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    auto reg = reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrRegisterDllNotification")));
-    unregister_ =
-        reinterpret_cast<UnregisterFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
+    auto reg = Export<RegisterFn>(ntdll, "LdrRegisterDllNotification");
+    unregister_ = Export<UnregisterFn>(ntdll, "LdrUnregisterDllNotification");
     if (reg != nullptr && reg(0, OnDllEvent, nullptr, &cookie_) != 0) cookie_ = nullptr;
   }
   ~NewDevWatch() {
@@ -98,31 +94,18 @@ class NewDevWatch {
 // `trigger` it activates the other window, then the dialog.
 class WindowThread {
  public:
-  WindowThread() {
-    trigger_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    done_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    thread_ = std::thread([this] { Run(); });
-    ::WaitForSingleObject(done_, 10000);
-  }
+  WindowThread() : thread_([this] { Run(); }) { ::WaitForSingleObject(done_, 10000); }
   ~WindowThread() {
     quit_ = true;
     ::SetEvent(trigger_);
     thread_.join();
-    ::CloseHandle(trigger_);
-    ::CloseHandle(done_);
+    for (HANDLE event : {trigger_, done_}) ::CloseHandle(event);
   }
   HANDLE trigger() const { return trigger_; }
   bool WaitDone() { return ::WaitForSingleObject(done_, 10000) == WAIT_OBJECT_0; }
-  bool ActivateNow() {
-    ::SetEvent(trigger_);
-    return WaitDone();
-  }
+  bool ActivateNow() { return ::SetEvent(trigger_) && WaitDone(); }
   // Read only while the thread is idle (after WaitDone).
-  std::vector<int> TakeClicks() {
-    std::vector<int> out;
-    out.swap(clicked_);
-    return out;
-  }
+  std::vector<int> TakeClicks() { return std::exchange(clicked_, {}); }
   int activations() const { return activations_; }
 
  private:
@@ -135,59 +118,42 @@ class WindowThread {
     return ::DefWindowProcA(hwnd, msg, wParam, lParam);
   }
 
-  HWND Make(const char* title, int x) {
-    HWND w = ::CreateWindowExA(0, "TambrelE2eWindow", title, WS_OVERLAPPEDWINDOW, x, 50, 250, 150, nullptr,
-                               nullptr, ::GetModuleHandleA(nullptr), nullptr);
-    ::SetWindowLongPtrA(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    return w;
+  HWND Own(HWND window) {
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return window;
   }
 
   void Run() {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = Proc;
-    wc.hInstance = ::GetModuleHandleA(nullptr);
-    wc.lpszClassName = "TambrelE2eWindow";
-    ::RegisterClassA(&wc);
-    other_ = Make("Other", 400);
-    dialog_ = Make("Confirm", 50);
-    for (int id : {0, kButton}) {
-      ::CreateWindowExA(0, "BUTTON", "OK", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10, id == 0 ? 10 : 50, 80, 25,
-                        dialog_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), wc.hInstance, nullptr);
-    }
+    hook_tests::RegisterWindowClass(kWindowClass, Proc);
+    other_ = Own(::CreateWindowExA(0, kWindowClass, "Other", WS_OVERLAPPEDWINDOW, 400, 50, 250, 150, nullptr, nullptr,
+                                   ::GetModuleHandleA(nullptr), nullptr));
+    dialog_ = Own(hook_tests::MakeConfirmation(kWindowClass, "Confirm", 50, 50, 250, 150, kButton));
     ::ShowWindow(other_, SW_SHOWNORMAL);
     ::SetForegroundWindow(other_);
-    Pump();
+    DispatchWaiting();
     ::SetEvent(done_);
     for (;;) {
       DWORD w = ::MsgWaitForMultipleObjects(1, &trigger_, FALSE, INFINITE, QS_ALLINPUT);
-      Pump();
+      DispatchWaiting();
       if (w != WAIT_OBJECT_0) continue;
       if (quit_) break;
       ::PostMessageA(other_, WM_NULL, 0, 0);  // a round trip to the server: hooks up to date
-      Pump();
+      DispatchWaiting();
       ::SetForegroundWindow(other_);
       ::SetActiveWindow(other_);
-      Pump();
+      DispatchWaiting();
       ::ShowWindow(dialog_, SW_SHOWNORMAL);
       ::SetForegroundWindow(dialog_);
       ::SetActiveWindow(dialog_);
-      Pump();
+      DispatchWaiting();
       ::SetEvent(done_);
     }
     ::DestroyWindow(dialog_);
     ::DestroyWindow(other_);
   }
 
-  static void Pump() {
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageA(&msg);
-    }
-  }
-
-  HANDLE trigger_ = nullptr;
-  HANDLE done_ = nullptr;
+  HANDLE trigger_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE done_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
   std::atomic<bool> quit_{false};
   HWND dialog_ = nullptr;
   HWND other_ = nullptr;
@@ -219,16 +185,15 @@ class OtherProcess {
       ::CloseHandle(pi_.hProcess);
       ::CloseHandle(pi_.hThread);
     }
-    ::CloseHandle(ready_);
-    ::CloseHandle(go_);
-    ::CloseHandle(done_);
+    for (HANDLE event : {ready_, go_, done_}) ::CloseHandle(event);
   }
   bool started() const { return started_; }
   HANDLE go() const { return go_; }
   HANDLE done() const { return done_; }
-  // Bits: 1 button 0 clicked, 2 kButton clicked, 4 the hook reached it, 8 activated; 64+: failed.
+  // The click target's exit code (see hook_tests.h), or kNoExit when it did not end.
+  static constexpr DWORD kNoExit = 999;
   DWORD ExitCode() {
-    DWORD code = 999;
+    DWORD code = kNoExit;
     if (::WaitForSingleObject(pi_.hProcess, 20000) == WAIT_OBJECT_0) ::GetExitCodeProcess(pi_.hProcess, &code);
     return code;
   }
@@ -258,30 +223,21 @@ LRESULT CALLBACK DuringTheCallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
   return 0;
 }
 
-bool RunsUnderWow64() {
-  BOOL wow64 = FALSE;
-  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-}
-
 TEST(TambrelHookTest, ClicksOnlyTheCallersWindowAndOnlyDuringTheCall) {
   auto args = PlainArgs();
   ASSERT_GE(args.size(), 2u) << "usage: tambrel_e2e_test DLL CLICK_TARGET";
   HMODULE dll = ::LoadLibraryA(args[0].c_str());
   ASSERT_NE(nullptr, dll);
-  auto installDev =
-      reinterpret_cast<TambrelInstallDevFn>(reinterpret_cast<void*>(::GetProcAddress(dll, "InstallDev")));
+  auto installDev = Export<TambrelInstallDevFn>(dll, "InstallDev");
   ASSERT_NE(nullptr, installDev);
-  const bool wow64 = RunsUnderWow64();
+  BOOL wow64 = FALSE;
+  ::IsWow64Process(::GetCurrentProcess(), &wow64);
   NewDevWatch watch;
   ASSERT_TRUE(watch.ok()) << "no loader notifications";
   ASSERT_EQ(nullptr, ::GetModuleHandleA("newdev.dll")) << "newdev.dll already loaded: its loading marks no moment";
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = DuringTheCallProc;
-  wc.hInstance = ::GetModuleHandleA(nullptr);
-  wc.lpszClassName = "TambrelE2eDuringTheCall";
-  ::RegisterClassA(&wc);
-  HWND messages = ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                                    nullptr);
+  hook_tests::RegisterWindowClass("TambrelE2eDuringTheCall", DuringTheCallProc);
+  HWND messages = ::CreateWindowExA(0, "TambrelE2eDuringTheCall", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    ::GetModuleHandleA(nullptr), nullptr);
   ASSERT_NE(nullptr, messages);
 
   // This process's window races the rest of InstallDev once the hook is in: a
@@ -304,9 +260,7 @@ TEST(TambrelHookTest, ClicksOnlyTheCallersWindowAndOnlyDuringTheCall) {
 
     installDev(kButton, 1, "C:\\tambrel-e2e-nothing-here", "none.inf", "NORZAE2E\\HOOK_TEST_ONLY");
 
-    g_onNewDevLoaded[0] = nullptr;
-    g_onNewDevLoaded[1] = nullptr;
-    g_holdNewDevLoad = nullptr;
+    g_onNewDevLoaded[0] = g_onNewDevLoaded[1] = g_holdNewDevLoad = nullptr;
     if (wow64) {
       ASSERT_TRUE(g_during.windowsDone) << "the message posted before the call was not handled during it";
     } else {
@@ -321,10 +275,10 @@ TEST(TambrelHookTest, ClicksOnlyTheCallersWindowAndOnlyDuringTheCall) {
     EXPECT_GE(windows.activations(), 1);
 
     const DWORD code = other.ExitCode();
-    ASSERT_LT(code, 64u) << "the helper failed to set up";
-    EXPECT_EQ(0u, code & 3u) << "a button of another process was clicked";
-    EXPECT_NE(0u, code & 8u) << "the other window was never activated";
-    EXPECT_EQ(0u, code & 4u) << "tambrel.dll was mapped into another process";
+    ASSERT_LT(code, DWORD{hook_tests::kSetupFailed}) << "the helper failed to set up";
+    EXPECT_EQ(0u, code & hook_tests::kAnyButtonClicked) << "a button of another process was clicked";
+    EXPECT_NE(0u, code & hook_tests::kActivated) << "the other window was never activated";
+    EXPECT_EQ(0u, code & hook_tests::kTambrelMapped) << "tambrel.dll was mapped into another process";
   }
   EXPECT_TRUE(clicked) << "no window activated during InstallDev had its button clicked";
   ::DestroyWindow(messages);

@@ -28,17 +28,11 @@
 #include "norza_version.h"
 #include "stdcall_probe.h"
 #include "installer/include/tambrel.h"
+#include "tambrel_e2e.h"
 
 namespace {
 
-// The two arguments after the GoogleTest flags.
-std::vector<std::string> PlainArgs() {
-  std::vector<std::string> out;
-  for (int i = 1; i < __argc; ++i) {
-    if (std::strncmp(__argv[i], "--gtest", 7) != 0) out.emplace_back(__argv[i]);
-  }
-  return out;
-}
+using namespace tambrel_e2e;
 
 struct Tambrel {
   HMODULE module = nullptr;
@@ -48,28 +42,15 @@ struct Tambrel {
 };
 
 Tambrel Resolve(HMODULE module) {
-  Tambrel t;
-  t.module = module;
-  if (module == nullptr) return t;
-  t.closeZdlWindow = reinterpret_cast<TambrelCloseZDLWindowFn>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "CloseZDLWindow")));
-  t.installDev =
-      reinterpret_cast<TambrelInstallDevFn>(reinterpret_cast<void*>(::GetProcAddress(module, "InstallDev")));
-  t.presentCount = reinterpret_cast<TambrelGetDevicePresentCountFn>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "GetDevicePresentCount")));
-  return t;
+  if (module == nullptr) return {};
+  return {module, Export<TambrelCloseZDLWindowFn>(module, "CloseZDLWindow"),
+          Export<TambrelInstallDevFn>(module, "InstallDev"),
+          Export<TambrelGetDevicePresentCountFn>(module, "GetDevicePresentCount")};
 }
 
 const Tambrel& Dll() {
-  static const Tambrel dll = [] {
-    auto args = PlainArgs();
-    return Resolve(args.empty() ? nullptr : ::LoadLibraryA(args[0].c_str()));
-  }();
+  static const Tambrel dll = Resolve(PlainArgs().empty() ? nullptr : ::LoadLibraryA(PlainArgs()[0].c_str()));
   return dll;
-}
-
-std::string Unique(const char* stem) {
-  return std::string(stem) + std::to_string(::GetCurrentProcessId());
 }
 
 // A hardware ID no real device has; each test adds its own suffix.
@@ -81,11 +62,11 @@ std::string InfText(const std::string& hardwareId, const std::string& marker) {
       << "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=MEDIA\r\n"
       << "ClassGuid={4d36e96c-e325-11ce-bfc1-08002be10318}\r\nProvider=%Quorvin%\r\n"
       << "DriverVer=01/01/2026,1.0.0.0\r\n\r\n"
-      << "[Manufacturer]\r\n%Quorvin%=Quorvin,NTx86,NTamd64\r\n\r\n"
-      << "[Quorvin]\r\n%Desc%=NorzaInstall," << hardwareId << "\r\n"
-      << "[Quorvin.NTx86]\r\n%Desc%=NorzaInstall," << hardwareId << "\r\n"
-      << "[Quorvin.NTamd64]\r\n%Desc%=NorzaInstall," << hardwareId << "\r\n\r\n"
-      << "[NorzaInstall]\r\n\r\n[NorzaInstall.Services]\r\nAddService=,2\r\n\r\n"
+      << "[Manufacturer]\r\n%Quorvin%=Quorvin,NTx86,NTamd64\r\n\r\n";
+  for (const char* models : {"", ".NTx86", ".NTamd64"}) {
+    inf << "[Quorvin" << models << "]\r\n%Desc%=NorzaInstall," << hardwareId << "\r\n";
+  }
+  inf << "\r\n[NorzaInstall]\r\n\r\n[NorzaInstall.Services]\r\nAddService=,2\r\n\r\n"
       << "[Strings]\r\nQuorvin=\"Quorvin\"\r\nDesc=\"Norza test device\"\r\n";
   return inf.str();
 }
@@ -115,56 +96,56 @@ std::set<std::string> StoredInfs() {
   return names;
 }
 
-// Store entries whose text carries `marker`; removes them (and their
-// precompiled .pnf) when the holder goes.
-struct StoredPackages {
-  std::set<std::string> before = StoredInfs();
-  std::string marker;
-  explicit StoredPackages(std::string m) : marker(std::move(m)) {}
+// A package for a hardware ID of its own (`tag` its suffix), written with a
+// marker of its own to a folder of its own under %TEMP%; or, not written,
+// only named in %TEMP% itself. The store entries that carry its marker go
+// with it, and their precompiled .pnf.
+struct Package {
+  const std::string tag, hwid = kIdStem + Unique("_" + tag), marker = Unique("tambrel e2e " + tag + " package ");
+  const bool written;
+  std::string dir, name = Unique("norza_" + tag + "_") + ".inf";
+  const std::set<std::string> before = StoredInfs();
+
+  explicit Package(const char* packageTag, bool write = true) : tag(packageTag), written(write) {
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    dir = std::string(temp) + (written ? Unique("tambrel_e2e_") : "");
+    if (!written) return;
+    ::CreateDirectoryA(dir.c_str(), nullptr);
+    std::ofstream(path(), std::ios::binary) << InfText(hwid, marker);
+  }
+  ~Package() {
+    for (const auto& stored : Added()) {
+      ::DeleteFileA((InfStore() + "\\" + stored).c_str());
+      ::DeleteFileA((InfStore() + "\\" + stored.substr(0, stored.size() - 4) + ".pnf").c_str());
+    }
+    if (!written) return;
+    ::DeleteFileA(path().c_str());
+    ::RemoveDirectoryA(dir.c_str());
+  }
+  std::string path() const { return dir + "\\" + name; }
+  unsigned char Install() const { return Dll().installDev(1, 1, dir.c_str(), name.c_str(), hwid.c_str()); }
   std::vector<std::string> Added() const {
     std::vector<std::string> added;
-    for (const auto& name : StoredInfs()) {
-      if (before.count(name) == 0 && ReadFile(InfStore() + "\\" + name).find(marker) != std::string::npos) {
-        added.push_back(name);
+    for (const auto& stored : StoredInfs()) {
+      if (before.count(stored) == 0 && ReadFile(InfStore() + "\\" + stored).find(marker) != std::string::npos) {
+        added.push_back(stored);
       }
     }
     return added;
   }
-  ~StoredPackages() {
-    for (const auto& name : Added()) {
-      ::DeleteFileA((InfStore() + "\\" + name).c_str());
-      ::DeleteFileA((InfStore() + "\\" + name.substr(0, name.size() - 4) + ".pnf").c_str());
-    }
+  // What the platform's own update answers for the same request, in the form
+  // InstallDev answers.
+  unsigned char PlatformUpdate() const {
+    HMODULE newdev = ::LoadLibraryExA("newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (newdev == nullptr) return 0;
+    using UpdateFn = BOOL(WINAPI*)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);
+    auto update = Export<UpdateFn>(newdev, "UpdateDriverForPlugAndPlayDevicesA");
+    BOOL result = update != nullptr ? update(nullptr, hwid.c_str(), path().c_str(), 1, nullptr) : FALSE;
+    ::FreeLibrary(newdev);
+    return result & 0xFF ? 1 : 0;
   }
 };
-
-// A folder of its own under %TEMP% holding one INF.
-struct PackageFolder {
-  std::string dir;
-  std::string name;
-  PackageFolder(const std::string& infName, const std::string& text) : name(infName) {
-    char temp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, temp);
-    dir = std::string(temp) + Unique("tambrel_e2e_");
-    ::CreateDirectoryA(dir.c_str(), nullptr);
-    std::ofstream(dir + "\\" + name, std::ios::binary) << text;
-  }
-  ~PackageFolder() {
-    ::DeleteFileA((dir + "\\" + name).c_str());
-    ::RemoveDirectoryA(dir.c_str());
-  }
-};
-
-// What the platform's own update answers for the same request.
-BOOL PlatformUpdate(const std::string& hardwareId, const std::string& infPath) {
-  HMODULE newdev = ::LoadLibraryExA("newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (newdev == nullptr) return FALSE;
-  auto update = reinterpret_cast<BOOL(WINAPI*)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL)>(
-      reinterpret_cast<void*>(::GetProcAddress(newdev, "UpdateDriverForPlugAndPlayDevicesA")));
-  BOOL result = update != nullptr ? update(nullptr, hardwareId.c_str(), infPath.c_str(), 1, nullptr) : FALSE;
-  ::FreeLibrary(newdev);
-  return result;
-}
 
 // A library planted beside this program, the installation program, for one
 // test; loaded, it leaves a mark beside itself. Wine searches a program's
@@ -296,53 +277,40 @@ TEST_F(TambrelTest, CountsPresentDevicesByTheirFirstHardwareId) {
 }
 
 TEST_F(TambrelTest, InstallDevPutsThePackageInTheDriverStoreAndReturnsTheUpdatesAnswer) {
-  const std::string hwid = kIdStem + Unique("_STORE");
-  const std::string marker = Unique("tambrel e2e store package ");
-  PackageFolder folder(Unique("norza_e2e_") + ".inf", InfText(hwid, marker));
-  StoredPackages stored(marker);
+  Package package("STORE");
   ASSERT_GE(PlainArgs().size(), 3u) << "the planted newdev.dll";
   Planted newdev(PlainArgs()[2]);
 
-  const unsigned char result = Dll().installDev(1, 1, folder.dir.c_str(), folder.name.c_str(), hwid.c_str());
+  const unsigned char result = package.Install();
 
   EXPECT_FALSE(newdev.Loaded()) << "the newdev.dll beside the installation program was loaded";
-  auto added = stored.Added();
+  auto added = package.Added();
   ASSERT_EQ(1u, added.size()) << "the package should be in " << InfStore();
   // Windows names each package it stores oem<N>.inf.
   const std::string storedAs = added[0].compare(0, 3, "oem") == 0 ? "oem<N>.inf" : added[0];
-  EXPECT_EQ(storedAs, WINE_DIFFERS(std::string("oem<N>.inf"), folder.name,
+  EXPECT_EQ(storedAs, WINE_DIFFERS(std::string("oem<N>.inf"), package.name,
                                    "Wine's SetupCopyOEMInf stores a package under its own name"));
-  EXPECT_EQ(PlatformUpdate(hwid, folder.dir + "\\" + folder.name) & 0xFF ? 1 : 0, result);
+  EXPECT_EQ(package.PlatformUpdate(), result);
 }
 
 TEST_F(TambrelTest, InstallDevOfAMissingPackageCopiesNothingAndReturnsTheUpdatesAnswer) {
-  const std::string hwid = kIdStem + Unique("_MISSING");
-  char temp[MAX_PATH];
-  ::GetTempPathA(MAX_PATH, temp);
-  const std::string name = Unique("absent_") + ".inf";
-  StoredPackages stored(hwid);
-  const auto before = StoredInfs();
-
-  const unsigned char result = Dll().installDev(1, 1, temp, name.c_str(), hwid.c_str());
-
-  EXPECT_EQ(before, StoredInfs());
-  EXPECT_EQ(PlatformUpdate(hwid, std::string(temp) + "\\" + name) & 0xFF ? 1 : 0, result);
+  Package missing("MISSING", false);
+  const unsigned char result = missing.Install();
+  EXPECT_EQ(missing.before, StoredInfs());
+  EXPECT_EQ(missing.PlatformUpdate(), result);
 }
 
 TEST_F(TambrelTest, InstallDevMarksMediaDevicesWithTheIdForReinstallation) {
-  const std::string hwid = kIdStem + Unique("_MARK");
-  const std::string marker = Unique("tambrel e2e mark package ");
+  Package package("MARK");
   const std::string media = "ROOT\\NORZAE2E\\" + Unique("M1_");
   const std::string prefix = "ROOT\\NORZAE2E\\" + Unique("M2_");
-  e2e::RegisteredDevices devices({{media, e2e::kMediaClassGuid, {"USB\\OTHER", hwid}, {}},
-                                  {prefix, e2e::kMediaClassGuid, {hwid + "&MI_00"}, {}}});
+  e2e::RegisteredDevices devices({{media, e2e::kMediaClassGuid, {"USB\\OTHER", package.hwid}, {}},
+                                  {prefix, e2e::kMediaClassGuid, {package.hwid + "&MI_00"}, {}}});
   ASSERT_TRUE(devices.ok());
   ASSERT_TRUE(e2e::SetConfigFlags(media, 0x4));
   ASSERT_TRUE(e2e::SetConfigFlags(prefix, 0x4));
-  PackageFolder folder(Unique("norza_mark_") + ".inf", InfText(hwid, marker));
-  StoredPackages stored(marker);
 
-  Dll().installDev(1, 1, folder.dir.c_str(), folder.name.c_str(), hwid.c_str());
+  package.Install();
 
   // The platform's update may rewrite the device's other flags when it
   // installs on it; the reinstall flag must be there in any case.
@@ -354,10 +322,8 @@ TEST_F(TambrelTest, InstallDevMarksMediaDevicesWithTheIdForReinstallation) {
 }
 
 TEST_F(TambrelTest, RejectsMissingAndOverlongTextsAndCopiesNothing) {
-  const std::string hwid = kIdStem + Unique("_REJECT");
-  const std::string marker = Unique("tambrel e2e rejected package ");
-  PackageFolder folder(Unique("norza_rej_") + ".inf", InfText(hwid, marker));
-  StoredPackages stored(marker);
+  Package package("REJECT");
+  const char *dir = package.dir.c_str(), *name = package.name.c_str(), *hwid = package.hwid.c_str();
   const std::string tooLong(200, 'x');
   struct Case {
     const char* what;
@@ -366,17 +332,17 @@ TEST_F(TambrelTest, RejectsMissingAndOverlongTextsAndCopiesNothing) {
     const char* id;
   };
   const Case cases[] = {
-      {"null dir", nullptr, folder.name.c_str(), hwid.c_str()},
-      {"null name", folder.dir.c_str(), nullptr, hwid.c_str()},
-      {"null id", folder.dir.c_str(), folder.name.c_str(), nullptr},
-      {"long dir", tooLong.c_str(), folder.name.c_str(), hwid.c_str()},
-      {"long name", folder.dir.c_str(), tooLong.c_str(), hwid.c_str()},
-      {"long id", folder.dir.c_str(), folder.name.c_str(), tooLong.c_str()},
+      {"null dir", nullptr, name, hwid},
+      {"null name", dir, nullptr, hwid},
+      {"null id", dir, name, nullptr},
+      {"long dir", tooLong.c_str(), name, hwid},
+      {"long name", dir, tooLong.c_str(), hwid},
+      {"long id", dir, name, tooLong.c_str()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(0, Dll().installDev(1, 1, c.dir, c.name, c.id));
-    EXPECT_TRUE(stored.Added().empty());
+    EXPECT_TRUE(package.Added().empty());
   }
 }
 

@@ -43,13 +43,23 @@ class Reader {
  public:
   explicit Reader(const std::vector<uint8_t>& data) : data_(data) {}
 
-  uint8_t U8() { return Take(1) ? data_[pos_ - 1] : 0; }
-  uint16_t U16() { return Take(2) ? static_cast<uint16_t>(data_[pos_ - 2] | data_[pos_ - 1] << 8) : 0; }
-  uint32_t U32() {
-    uint32_t low = U16();
-    return low | static_cast<uint32_t>(U16()) << 16;
+  // The next sizeof(T) bytes as an integer.
+  template <typename T>
+  T Get() {
+    T value = 0;
+    for (size_t i = 0; i < sizeof value && Take(1); ++i) {
+      value = static_cast<T>(value | static_cast<uint32_t>(data_[pos_ - 1]) << (8 * i));
+    }
+    return value;
   }
-  int16_t I16() { return static_cast<int16_t>(U16()); }
+  // Each of `values` in turn.
+  template <typename... T>
+  void Read(T&... values) {
+    ((values = Get<T>()), ...);
+  }
+  uint8_t U8() { return Get<uint8_t>(); }
+  uint16_t U16() { return Get<uint16_t>(); }
+  uint32_t U32() { return Get<uint32_t>(); }
   void AlignDword() {
     while (pos_ % 4 != 0 && pos_ < data_.size()) ++pos_;
   }
@@ -118,20 +128,11 @@ struct DialogHeader {
 // DLGTEMPLATEEX; the font fields are there because the style has DS_SETFONT.
 DialogHeader ReadDialogHeader(Reader& r) {
   DialogHeader h;
-  h.version = r.U16();
-  h.signature = r.U16();
-  h.help_id = r.U32();
-  h.ex_style = r.U32();
-  h.style = r.U32();
-  h.count = r.U16();
-  h.x = r.I16(), h.y = r.I16(), h.cx = r.I16(), h.cy = r.I16();
+  r.Read(h.version, h.signature, h.help_id, h.ex_style, h.style, h.count, h.x, h.y, h.cx, h.cy);
   h.menu = ReadNameOrOrdinal(r);
   h.cls = ReadNameOrOrdinal(r);
   h.title = r.Text();
-  h.point_size = r.U16();
-  h.weight = r.U16();
-  h.italic = r.U8();
-  h.charset = r.U8();
+  r.Read(h.point_size, h.weight, h.italic, h.charset);
   h.typeface = r.Text();
   return h;
 }
@@ -246,11 +247,7 @@ TEST_F(KelvaneResources, DialogControlsMatchTheLayoutInOrder) {
     SCOPED_TRACE(want.what);
     r.AlignDword();
     Control c;
-    c.help_id = r.U32();
-    c.ex_style = r.U32();
-    c.style = r.U32();
-    c.x = r.I16(), c.y = r.I16(), c.cx = r.I16(), c.cy = r.I16();
-    c.id = r.U32();
+    r.Read(c.help_id, c.ex_style, c.style, c.x, c.y, c.cx, c.cy, c.id);
     c.cls = ReadNameOrOrdinal(r);
     c.title = ReadNameOrOrdinal(r);
     c.extra = r.U16();
@@ -397,12 +394,10 @@ TEST_F(KelvaneResources, IconGroupHoldsThreeSizesWithAlpha) {
   }
 }
 
-BOOL CALLBACK CountName(HMODULE, LPCSTR, LPSTR, LONG_PTR count) {
-  ++*reinterpret_cast<int*>(count);
-  return TRUE;
-}
-
-BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR count) {
+// An enumeration callback, taking `Given` before its context, that counts
+// the calls into the int its context points to.
+template <typename... Given>
+BOOL CALLBACK Count(Given..., LONG_PTR count) {
   ++*reinterpret_cast<int*>(count);
   return TRUE;
 }
@@ -420,10 +415,10 @@ TEST_F(KelvaneResources, ManifestAsksForNothing) {
   // A toolchain's default manifest must not have been linked in beside ours,
   // under the same name or another language.
   int manifests = 0;
-  EnumResourceNamesA(module_, RT_MANIFEST, CountName, reinterpret_cast<LONG_PTR>(&manifests));
+  EnumResourceNamesA(module_, RT_MANIFEST, Count<HMODULE, LPCSTR, LPSTR>, reinterpret_cast<LONG_PTR>(&manifests));
   EXPECT_EQ(manifests, 1);
   int languages = 0;
-  EnumResourceLanguagesA(module_, RT_MANIFEST, MAKEINTRESOURCEA(1), CountLanguage,
+  EnumResourceLanguagesA(module_, RT_MANIFEST, MAKEINTRESOURCEA(1), Count<HMODULE, LPCSTR, LPCSTR, WORD>,
                          reinterpret_cast<LONG_PTR>(&languages));
   EXPECT_EQ(languages, 1);
 }

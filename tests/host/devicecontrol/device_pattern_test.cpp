@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "heap_text.h"
 
 namespace {
 
 using namespace devicecontrol;
+using ::testing::ValuesIn;
 
 constexpr const char* kMi00 = "@USB\\VID_7E51&PID_0002&MI_00\\*";
 constexpr const char* kMi03 = "@USB\\VID_7E51&PID_0002&MI_03\\*";
@@ -45,180 +47,127 @@ TEST(ParseDevicePattern, PrefixesAndFirstWildcard) {
     const HeapText pattern = HeapCopy(c.pattern);
     const DevicePattern p = ParseDevicePattern(pattern.get());
     EXPECT_EQ(p.text, pattern.get() + c.textOffset);
-    if (c.starOffset < 0) {
-      EXPECT_EQ(p.firstWildcard, nullptr);
-    } else {
-      EXPECT_EQ(p.firstWildcard, pattern.get() + c.starOffset);
-    }
+    EXPECT_EQ(p.firstWildcard, c.starOffset < 0 ? nullptr : pattern.get() + c.starOffset);
     EXPECT_EQ(p.isInstanceIdPattern, c.instance);
   }
 }
 
+// A pattern as written, prefixes included, with the IDs it matches and some
+// it does not.
 struct MatchCase {
-  const char* pattern;  // as written, prefixes included
-  const char* id;
-  bool expected;
+  const char* pattern;
+  std::vector<const char*> matched;
+  std::vector<const char*> unmatched;
 };
 
-void ExpectMatches(const MatchCase* begin, const MatchCase* end) {
-  for (const MatchCase* c = begin; c != end; ++c) {
-    const HeapText pattern = HeapCopy(c->pattern);
-    const HeapText id = HeapCopy(c->id);
-    EXPECT_EQ(MatchIdPattern(id.get(), ParseDevicePattern(pattern.get())), c->expected)
-        << "pattern \"" << c->pattern << "\" id \"" << c->id << "\"";
+std::ostream& operator<<(std::ostream& os, const MatchCase& c) { return os << "pattern \"" << c.pattern << "\""; }
+
+// Each table below is one instantiation, a case per pattern.
+class MatchIdPattern : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(MatchIdPattern, MatchesExactlyTheIdsListed) {
+  for (const bool expected : {true, false}) {
+    for (const char* text : expected ? GetParam().matched : GetParam().unmatched) {
+      const HeapText pattern = HeapCopy(GetParam().pattern);
+      const HeapText id = HeapCopy(text);
+      EXPECT_EQ(devicecontrol::MatchIdPattern(id.get(), ParseDevicePattern(pattern.get())), expected)
+          << "id \"" << text << "\"";
+    }
   }
 }
 
-template <size_t N>
-void ExpectMatches(const MatchCase (&cases)[N]) {
-  ExpectMatches(cases, cases + N);
-}
+// MI_00 matches its prefix alone too, but nothing shorter.
+const MatchCase kInterfacePatterns[] = {
+    {kMi00,
+     {"USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", "usb\\vid_7e51&pid_0002&mi_00\\7&1a2b3c&0&0000",
+      "Usb\\Vid_7e51&PID_0002&mI_00\\7&1A2B3C&0&0000", "USB\\VID_7E51&PID_0002&MI_00\\"},
+     {"USB\\VID_7E51&PID_0002&MI_00", "USB\\VID_7E51&PID_0002&MI_0", "USB\\VID_7E51", "",
+      "USB\\VID_7E51&PID_0002&MI_01\\7&1A2B3C&0&0001", "USB\\VID_7E51&PID_0002&MI_003\\7&1A2B3C&0&0000",
+      "USB\\VID_7E51&PID_0003&MI_00\\7&1A2B3C&0&0000", "XUSB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000"}},
+    {kMi03, {"USB\\VID_7E51&PID_0002&MI_03\\7&1A2B3C&0&0003"}, {"USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000"}},
+    {kMi08, {"usb\\vid_7e51&pid_0002&mi_08\\7&1a2b3c&0&0008"}, {"USB\\VID_7E51&PID_0002&MI_08"}},
+};
+INSTANTIATE_TEST_SUITE_P(InterfacePatterns, MatchIdPattern, ValuesIn(kInterfacePatterns));
 
-TEST(MatchIdPattern, InterfacePatterns) {
-  const MatchCase cases[] = {
-      {kMi00, "USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", true},
-      {kMi00, "usb\\vid_7e51&pid_0002&mi_00\\7&1a2b3c&0&0000", true},
-      {kMi00, "Usb\\Vid_7e51&PID_0002&mI_00\\7&1A2B3C&0&0000", true},
-      {kMi00, "USB\\VID_7E51&PID_0002&MI_00\\", true},   // the prefix itself
-      {kMi00, "USB\\VID_7E51&PID_0002&MI_00", false},    // shorter than the prefix
-      {kMi00, "USB\\VID_7E51&PID_0002&MI_0", false},
-      {kMi00, "USB\\VID_7E51", false},
-      {kMi00, "", false},
-      {kMi00, "USB\\VID_7E51&PID_0002&MI_01\\7&1A2B3C&0&0001", false},
-      {kMi00, "USB\\VID_7E51&PID_0002&MI_003\\7&1A2B3C&0&0000", false},
-      {kMi00, "USB\\VID_7E51&PID_0003&MI_00\\7&1A2B3C&0&0000", false},
-      {kMi00, "XUSB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", false},
-      {kMi03, "USB\\VID_7E51&PID_0002&MI_03\\7&1A2B3C&0&0003", true},
-      {kMi03, "USB\\VID_7E51&PID_0002&MI_00\\7&1A2B3C&0&0000", false},
-      {kMi08, "usb\\vid_7e51&pid_0002&mi_08\\7&1a2b3c&0&0008", true},
-      {kMi08, "USB\\VID_7E51&PID_0002&MI_08", false},
-  };
-  ExpectMatches(cases);
-}
+const MatchCase kLoneStarAndStarRuns[] = {
+    {"*", {"", "a", "USB\\VID_7E51&PID_0002"}, {}},
+    {"**", {""}, {}},
+    {"*****", {"x"}, {}},
+    {"@*", {""}, {}},
+    {"a**b", {"ab"}, {"a"}},
+    {"a***b", {"axyzb"}, {}},
+    {"**a**b**", {"xaybz"}, {"xbya"}},
+    {"a*", {"A"}, {""}},
+    {"*a", {}, {""}},
+};
+INSTANTIATE_TEST_SUITE_P(LoneStarAndStarRuns, MatchIdPattern, ValuesIn(kLoneStarAndStarRuns));
 
-TEST(MatchIdPattern, LoneStarAndStarRuns) {
-  const MatchCase cases[] = {
-      {"*", "", true},
-      {"*", "a", true},
-      {"*", "USB\\VID_7E51&PID_0002", true},
-      {"**", "", true},
-      {"*****", "x", true},
-      {"@*", "", true},
-      {"a**b", "ab", true},
-      {"a***b", "axyzb", true},
-      {"a**b", "a", false},
-      {"**a**b**", "xaybz", true},
-      {"**a**b**", "xbya", false},
-      {"a*", "A", true},
-      {"a*", "", false},
-      {"*a", "", false},
-  };
-  ExpectMatches(cases);
-}
+// The tail may be longer than the ID ("ef") or than what is left of it
+// ("abcde"); it may not reuse the prefix ("abc*cde") or overlap the segment
+// before it ("abcd").
+const MatchCase kTailAnchoredAtTheEnd[] = {
+    {"*def", {"def"}, {"ef"}},
+    {"abc*def", {"abcdef", "abcdefdef", "abcDEF"}, {"abcde", "abcdefx"}},
+    {"abc*cde", {}, {"abcde"}},
+    {"a*bc*cd", {"abccd", "abcxcd"}, {"abcd"}},
+    {"*ab*ab", {"abab"}, {"aba", "ab"}},
+};
+INSTANTIATE_TEST_SUITE_P(TailAnchoredAtTheEnd, MatchIdPattern, ValuesIn(kTailAnchoredAtTheEnd));
 
-TEST(MatchIdPattern, TailAnchoredAtTheEnd) {
-  const MatchCase cases[] = {
-      {"*def", "def", true},
-      {"*def", "ef", false},                // tail longer than the id
-      {"abc*def", "abcdef", true},
-      {"abc*def", "abcde", false},          // tail longer than what is left
-      {"abc*def", "abcdefdef", true},
-      {"abc*def", "abcdefx", false},
-      {"abc*def", "abcDEF", true},
-      {"abc*cde", "abcde", false},          // tail may not reuse the prefix
-      {"a*bc*cd", "abcd", false},           // tail may not overlap the segment
-      {"a*bc*cd", "abccd", true},
-      {"a*bc*cd", "abcxcd", true},
-      {"*ab*ab", "abab", true},
-      {"*ab*ab", "aba", false},
-      {"*ab*ab", "ab", false},
-  };
-  ExpectMatches(cases);
-}
+// In "xaaab" the first candidate fails and a later one fits; "ab" and
+// "xxab" end inside the segment.
+const MatchCase kInteriorSegments[] = {
+    {"*aab*", {"xaaab", "xaaxaab"}, {"aaxab"}},
+    {"*aab", {"aaab"}, {}},
+    {"*abab*", {"abaabab"}, {"abaaba"}},
+    {"*ab*", {"xABy"}, {}},
+    {"*AB*", {"xaby"}, {}},
+    {"*VID_7E51*PID_0002*", {"usb\\vid_7e51&pid_0002&mi_00\\0"}, {}},
+    {"*PID_0002*VID_7E51*", {}, {"USB\\VID_7E51&PID_0002&MI_00\\0"}},
+    {"*abc*", {}, {"ab", "xxab"}},
+    {"x*a*b*c", {"xcbabc"}, {"xcbac"}},
+    {"*a*a*a*", {"aaa"}, {"aa"}},
+};
+INSTANTIATE_TEST_SUITE_P(InteriorSegments, MatchIdPattern, ValuesIn(kInteriorSegments));
 
-TEST(MatchIdPattern, InteriorSegments) {
-  const MatchCase cases[] = {
-      {"*aab*", "xaaab", true},     // first candidate fails, one later fits
-      {"*aab*", "xaaxaab", true},
-      {"*aab*", "aaxab", false},
-      {"*aab", "aaab", true},
-      {"*abab*", "abaabab", true},
-      {"*abab*", "abaaba", false},
-      {"*ab*", "xABy", true},
-      {"*AB*", "xaby", true},
-      {"*VID_7E51*PID_0002*", "usb\\vid_7e51&pid_0002&mi_00\\0", true},
-      {"*PID_0002*VID_7E51*", "USB\\VID_7E51&PID_0002&MI_00\\0", false},
-      {"*abc*", "ab", false},       // id ends inside the segment
-      {"*abc*", "xxab", false},
-      {"x*a*b*c", "xcbabc", true},
-      {"x*a*b*c", "xcbac", false},
-      {"*a*a*a*", "aa", false},
-      {"*a*a*a*", "aaa", true},
-  };
-  ExpectMatches(cases);
-}
+// Pairs 0x20 apart that are not letters must stay distinct; \xc4 and \xe4
+// are Latin-1 capital and small A umlaut.
+const MatchCase kOnlyAsciiLettersFoldCase[] = {
+    {"a_b", {}, {"a\x7f" "b"}},
+    {"*_*", {}, {"a\x7f" "b"}},
+    {"*[*", {}, {"{"}},
+    {"^", {}, {"~"}},
+    {"@@", {}, {"`"}},
+    {"*@", {}, {"`"}},
+    {"\xc4", {}, {"\xe4"}},
+    {"*\xc4*", {"x\xc4y"}, {"x\xe4y"}},
+    {"\xc4*", {"\xc4"}, {}},
+    {"ZzZ", {"zZz"}, {}},
+};
+INSTANTIATE_TEST_SUITE_P(OnlyAsciiLettersFoldCase, MatchIdPattern, ValuesIn(kOnlyAsciiLettersFoldCase));
 
-TEST(MatchIdPattern, OnlyAsciiLettersFoldCase) {
-  // Pairs 0x20 apart that are not letters must stay distinct.
-  const MatchCase cases[] = {
-      {"a_b", "a\x7f" "b", false},
-      {"*_*", "a\x7f" "b", false},
-      {"*[*", "{", false},
-      {"^", "~", false},
-      {"@@", "`", false},
-      {"*@", "`", false},
-      {"\xc4", "\xe4", false},      // Latin-1 capital and small A umlaut
-      {"*\xc4*", "x\xe4y", false},
-      {"*\xc4*", "x\xc4y", true},
-      {"\xc4*", "\xc4", true},
-      {"ZzZ", "zZz", true},
-  };
-  ExpectMatches(cases);
-}
+// "@" alone matches the empty instance ID only.
+const MatchCase kWithoutWildcardWholeIdEquality[] = {
+    {"USB\\ROOT_HUB", {"usb\\root_hub"}, {"USB\\ROOT_HUB20", "USB\\ROOT_HU", ""}},
+    {"", {""}, {"x"}},
+    {"@", {""}, {"@", "x"}},
+    {"@@x", {"@X"}, {}},
+};
+INSTANTIATE_TEST_SUITE_P(WithoutWildcardWholeIdEquality, MatchIdPattern, ValuesIn(kWithoutWildcardWholeIdEquality));
 
-TEST(MatchIdPattern, WithoutWildcardWholeIdEquality) {
-  const MatchCase cases[] = {
-      {"USB\\ROOT_HUB", "usb\\root_hub", true},
-      {"USB\\ROOT_HUB", "USB\\ROOT_HUB20", false},
-      {"USB\\ROOT_HUB", "USB\\ROOT_HU", false},
-      {"USB\\ROOT_HUB", "", false},
-      {"", "", true},
-      {"", "x", false},
-      {"@", "", true},              // "@" alone: the empty instance ID only
-      {"@", "@", false},
-      {"@", "x", false},
-      {"@@x", "@X", true},
-  };
-  ExpectMatches(cases);
-}
-
-TEST(MatchIdPattern, LiteralPatterns) {
-  const MatchCase cases[] = {
-      {"'*", "*", true},
-      {"'*", "x", false},
-      {"'*", "", false},
-      {"'*", "**", false},
-      {"'a*b", "a*b", true},
-      {"'a*b", "A*B", true},
-      {"'a*b", "axb", false},
-      {"'a*b", "ab", false},
-      {"'", "", true},
-      {"'", "'", false},
-      {"''*", "'*", true},
-      {"''*", "'x", false},
-      {"@'", "", true},
-      {"@'", "x", false},
-      {"@'*", "*", true},
-      {"@'*", "abc", false},
-      {"'@x", "@x", true},
-      {"'@x", "@X", true},
-      {"'@x", "x", false},
-      {"'@*", "@*", true},
-      {"'@*", "@abc", false},
-      {"x'*", "x'abc", true},       // a quote past the start is plain text
-  };
-  ExpectMatches(cases);
-}
+// A quote past the start is plain text ("x'*").
+const MatchCase kLiteralPatterns[] = {
+    {"'*", {"*"}, {"x", "", "**"}},
+    {"'a*b", {"a*b", "A*B"}, {"axb", "ab"}},
+    {"'", {""}, {"'"}},
+    {"''*", {"'*"}, {"'x"}},
+    {"@'", {""}, {"x"}},
+    {"@'*", {"*"}, {"abc"}},
+    {"'@x", {"@x", "@X"}, {"x"}},
+    {"'@*", {"@*"}, {"@abc"}},
+    {"x'*", {"x'abc"}, {}},
+};
+INSTANTIATE_TEST_SUITE_P(LiteralPatterns, MatchIdPattern, ValuesIn(kLiteralPatterns));
 
 TEST(NextChar, StepsOneByteAndStopsAtTerminator) {
   const HeapText text = HeapCopy("a\xc4");

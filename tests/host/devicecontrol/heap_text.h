@@ -1,5 +1,5 @@
 // Test inputs copied to exact-size heap blocks, so that ASan reports any read
-// past a terminator.
+// past a terminator; and byte strings written as literals.
 #pragma once
 
 #include <cstdlib>
@@ -22,3 +22,10 @@ inline char* MallocCopy(const std::string& bytes) {
 }
 
 inline HeapText HeapCopy(const std::string& text) { return HeapText(MallocCopy(text)); }
+
+// The bytes of a literal, embedded NULs included, without its own terminator.
+template <size_t N>
+std::string Bytes(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
+}
+

@@ -25,12 +25,6 @@ struct ListHolder {
   ListHolder& operator=(const ListHolder&) = delete;
 };
 
-// The bytes of a literal, embedded NULs included, without its own terminator.
-template <size_t N>
-std::string Bytes(const char (&literal)[N]) {
-  return std::string(literal, N - 1);
-}
-
 std::vector<std::string> Entries(IdList list) {
   std::vector<std::string> out;
   for (char** e = list; *e != nullptr; ++e) out.emplace_back(*e);
@@ -96,27 +90,26 @@ TEST(MatchAnyId, AnyEntryMatches) {
   ASSERT_EQ(Entries(ids.list).size(), 4u);
   ASSERT_NE(empty.list, nullptr);
 
-  struct Case {
+  // A list, with patterns that match one of its entries (the second, the
+  // last...) and patterns that match none.
+  const struct {
+    const char* name;
     IdList list;
-    const char* pattern;
-    bool expected;
+    std::vector<const char*> matched, unmatched;
+  } cases[] = {
+      {"ids", ids.list, {"USB\\VID_7E51&PID_0002&MI_00", "usb\\class_01", "USB\\Class_01&*", "*"},
+       {"*&REV_01??*", "USB\\VID_7E51&PID_0003*"}},
+      {"empty", empty.list, {}, {"*", ""}},
+      {"null", nullptr, {}, {"*", ""}},
   };
-  const Case cases[] = {
-      {ids.list, "USB\\VID_7E51&PID_0002&MI_00", true},    // second entry
-      {ids.list, "usb\\class_01", true},                   // last entry
-      {ids.list, "USB\\Class_01&*", true},
-      {ids.list, "*&REV_01??*", false},
-      {ids.list, "USB\\VID_7E51&PID_0003*", false},
-      {ids.list, "*", true},
-      {empty.list, "*", false},
-      {empty.list, "", false},
-      {nullptr, "*", false},
-      {nullptr, "", false},
-  };
-  for (const Case& c : cases) {
-    const HeapText pattern = HeapCopy(c.pattern);
-    EXPECT_EQ(MatchAnyId(c.list, ParseDevicePattern(pattern.get())), c.expected)
-        << "pattern \"" << c.pattern << "\" list " << (c.list == ids.list ? "ids" : c.list ? "empty" : "null");
+  for (const auto& c : cases) {
+    for (const bool expected : {true, false}) {
+      for (const char* text : expected ? c.matched : c.unmatched) {
+        const HeapText pattern = HeapCopy(text);
+        EXPECT_EQ(MatchAnyId(c.list, ParseDevicePattern(pattern.get())), expected)
+            << "pattern \"" << text << "\" list " << c.name;
+      }
+    }
   }
 }
 

@@ -12,10 +12,7 @@ namespace {
 TEST(ElevationProtocolTest, TheCommandLineIsExactlyTheModeAndAnAnswerPipe) {
   const std::string pipe = "\\\\.\\pipe\\norza-0123456789abcdef";
   wire::Text written;
-  elevation::Command command;
-  command.mode = drivermode::ASIO;
-  command.answerPipe = pipe.c_str();
-  elevation::WriteCommandLine(written, command);
+  elevation::WriteCommandLine(written, elevation::Command{drivermode::ASIO, pipe.c_str()});
   EXPECT_EQ("--switch-elevated 1 " + pipe, std::string(written.data(), written.size()));
   struct Case {
     std::vector<const char*> argv;

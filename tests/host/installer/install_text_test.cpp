@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "../devicecontrol/heap_text.h"
 #include "installer/install_text.h"
 
 namespace {
@@ -12,12 +13,6 @@ namespace {
 using tambrel::ContainsRun;
 using tambrel::JoinInfPath;
 using tambrel::MultiSzHasEntry;
-
-// The bytes of a literal, embedded NULs included, without its own terminator.
-template <std::size_t N>
-std::string Bytes(const char (&literal)[N]) {
-  return std::string(literal, N - 1);
-}
 
 // An exact-size heap copy, so ASan reports any read past the given size.
 struct ExactBlock {

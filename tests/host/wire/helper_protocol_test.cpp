@@ -14,10 +14,13 @@ namespace {
 using wire::InstallRequest;
 using wire::StateChangeRequest;
 
-std::string StateRequest(uint32_t change, std::vector<const char*> ids) {
+// A request of one batch for each state change given, of the IDs given.
+std::string StateRequest(std::vector<std::pair<uint32_t, std::vector<const char*>>> batches) {
   StateChangeRequest request;
-  EXPECT_TRUE(request.BeginBatch(change));
-  for (const char* id : ids) EXPECT_TRUE(request.AddDevice(id));
+  for (const auto& [change, ids] : batches) {
+    EXPECT_TRUE(request.BeginBatch(change));
+    for (const char* id : ids) EXPECT_TRUE(request.AddDevice(id));
+  }
   wire::Text text;
   wire::WriteStateChangeRequest(text, request);
   return std::string(text.data(), text.size());
@@ -49,17 +52,12 @@ TEST(HelperProtocolTest, TextsWithAnyBytesArriveAsTheyWereWritten) {
   const std::string longest(199, '\xE9');
   const std::string awkward = "a\nb c\r\x01\xff";  // bytes that would end or split a line
   StateChangeRequest state;
-  ASSERT_TRUE(Parse(StateRequest(2, {awkward.c_str(), longest.c_str()}), state));
+  ASSERT_TRUE(Parse(StateRequest({{2, {awkward.c_str(), longest.c_str()}}}), state));
   ASSERT_EQ(2u, state.deviceCount());
   EXPECT_EQ(awkward + "|" + longest, std::string(state.id(0)) + "|" + state.id(1));
   // A whole step: both batches in one request.
-  StateChangeRequest step;
-  ASSERT_TRUE(step.BeginBatch(1) && step.AddDevice("E") && step.BeginBatch(2) && step.AddDevice(awkward.c_str()) &&
-              step.AddDevice("D"));
-  wire::Text text;
-  wire::WriteStateChangeRequest(text, step);
   StateChangeRequest both;
-  ASSERT_TRUE(Parse(std::string(text.data(), text.size()), both));
+  ASSERT_TRUE(Parse(StateRequest({{1, {"E"}}, {2, {awkward.c_str(), "D"}}}), both));
   ASSERT_EQ(2u, both.batchCount());
   EXPECT_EQ(2u, both.batch(1).stateChange);
   EXPECT_EQ(awkward, both.id(both.batch(1).first));
@@ -71,7 +69,7 @@ TEST(HelperProtocolTest, TextsWithAnyBytesArriveAsTheyWereWritten) {
 }
 
 TEST(HelperProtocolTest, RefusesAnythingButExactlyOneRequest) {
-  const std::string good = StateRequest(1, {"A"});
+  const std::string good = StateRequest({{1, {"A"}}});
   const std::string goodInstall = WriteInstall(1, "C:\\d", "n.inf", "X");
   const std::string cases[] = {
       "",

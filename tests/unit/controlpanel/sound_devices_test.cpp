@@ -63,10 +63,12 @@ struct Preferences {
 TEST_F(SoundDevices, DirectDeviceIsDefaultWhenEitherPreferenceNamesIt) {
   const std::string other = "Speakers (Onboard)";
   const std::string chars99(99, 'x');
-  // Starts with the name and its terminator: only a leftover of a failed,
-  // partial read could make this match.
-  std::vector<uint8_t> nameThenTail = Sz(kDirect);
-  nameThenTail.resize(500, 'x');
+  // The name and its terminator, then more to `size` bytes.
+  auto padded = [](size_t size) {
+    std::vector<uint8_t> bytes = Sz(kDirect);
+    bytes.resize(size, 'x');
+    return bytes;
+  };
   const Preferences cases[] = {
       {"playback names it", Sz(kDirect), Sz(other), true},
       {"record names it", Sz(other), Sz(kDirect), true},
@@ -81,16 +83,13 @@ TEST_F(SoundDevices, DirectDeviceIsDefaultWhenEitherPreferenceNamesIt) {
       {"record of 100 unterminated bytes is read", Sz(kDirect), Unterminated(std::string(100, 'x')), true},
       {"playback of 500 characters, record names it", Sz(std::string(500, 'x')), Sz(kDirect), true},
       {"playback of 500 characters, record of 99", Sz(std::string(500, 'x')), Sz(chars99), false},
-      {"unreadable playback leaves nothing behind", nameThenTail, Sz(other), false},
+      // Only a leftover of a failed, partial read could make this match.
+      {"unreadable playback leaves nothing behind", padded(500), Sz(other), false},
       {"playback name with more after it", Sz(kDirect + " 2"), Sz(other), false},
       {"record name with more after it", Sz(other), Sz(kDirect + "X"), false},
       {"playback shorter than the name", Sz(kDirect.substr(0, 20)), Sz(other), false},
       {"unterminated playback name", Unterminated(kDirect), Sz(other), true},
-      {"record name padded to 100 bytes", Sz(other), [] {
-         auto b = Sz(kDirect);
-         b.resize(100, 'x');
-         return b;
-       }(), true},
+      {"record name padded to 100 bytes", Sz(other), padded(100), true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -29,6 +29,16 @@ int32_t Record(HDEVINFO, PSP_DEVINFO_DATA element, uint32_t index, void* context
   return 0;
 }
 
+using Ids = std::vector<std::string>;
+
+// What `print` prints for each present device.
+std::string PrintEach(DeviceCallback print, void* context) {
+  sim::StdoutCapture capture;
+  const char* all[] = {"*"};
+  CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, all, print, context);
+  return capture.Finish();
+}
+
 class DeviceSelection : public ::testing::Test {
  protected:
   void SetUp() override { Describe(); }
@@ -40,22 +50,25 @@ class DeviceSelection : public ::testing::Test {
                                          patterns.data(), Record, &visit);
   }
 
-  // Each case on a freshly described machine: the devices selected, in order.
+  // The devices a successful walk selects, in order.
+  Ids Selected(std::vector<const char*> patterns) {
+    visit = Visit{};
+    EXPECT_EQ(Select(patterns), CDeviceControl::Success) << patterns[0];
+    return visit.ids;
+  }
+
+  // Each case on a freshly described machine.
   template <typename Cases>
   void ExpectSelections(const Cases& cases) {
     for (const auto& c : cases) {
       Describe();
-      visit = Visit{};
-      EXPECT_EQ(Select(c.patterns), CDeviceControl::Success) << c.patterns[0];
-      EXPECT_EQ(visit.ids, c.expected) << c.patterns[0];
+      EXPECT_EQ(Selected(c.patterns), c.expected) << c.patterns[0];
       EXPECT_EQ(sim::machine().openSets, 0);
     }
   }
 
   Visit visit;
 };
-
-using Ids = std::vector<std::string>;
 
 TEST_F(DeviceSelection, NoPatternsBuildsNothing) {
   CDeviceControl control;
@@ -90,8 +103,7 @@ TEST_F(DeviceSelection, SelectAllForms) {
 TEST_F(DeviceSelection, StarInALaterPositionIsAnIdentifierPattern) {
   // A device without hardware or compatible IDs is not selected by it.
   sim::AddDevice("ROOT\\LEGACY_BEEP\\0000", sim::kSystemClass, {});
-  EXPECT_EQ(Select({"@NOTHING\\*", "*"}), CDeviceControl::Success);
-  EXPECT_EQ(visit.ids, (Ids{kMi00, kHdAudio, kMi03, kKeyboard, kMi08}));
+  EXPECT_EQ(Selected({"@NOTHING\\*", "*"}), (Ids{kMi00, kHdAudio, kMi03, kKeyboard, kMi08}));
 }
 
 TEST_F(DeviceSelection, IdentifierPatternsAndInstancePatterns) {
@@ -114,6 +126,9 @@ TEST_F(DeviceSelection, IdentifierPatternsAndInstancePatterns) {
       {{"=HIDClass", "USB\\*"}, {}},
       // "=" alone is an ordinary pattern (it names no ID here).
       {{"="}, {}},
+      // A literal next to a wildcard pattern: the walk covers present devices
+      // plus the one opened by its ID.
+      {{kWdmPatterns[0], "@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000"}, {kMi00, kUnplugged}},
   };
   ExpectSelections(cases);
 }
@@ -141,9 +156,7 @@ TEST_F(DeviceSelection, LooksOnlyUnderTheEnumeratorEveryPatternNames) {
     SCOPED_TRACE(c.patterns[0]);
     Describe();
     sim::AddDevice("USBSTOR\\VID_7E51&PID_0002&MI_00\\1", sim::kSystemClass, {"USBSTOR\\DISK"});
-    visit = Visit{};
-    EXPECT_EQ(Select(c.patterns), CDeviceControl::Success);
-    EXPECT_EQ(visit.ids, c.expected);
+    EXPECT_EQ(Selected(c.patterns), c.expected);
     auto built = sim::CallsOf("SetupDiGetClassDevsExA");
     ASSERT_EQ(built.size(), 1u);
     EXPECT_EQ(built[0].device, c.enumerator);
@@ -154,21 +167,13 @@ TEST_F(DeviceSelection, LooksOnlyUnderTheEnumeratorEveryPatternNames) {
 }
 
 TEST_F(DeviceSelection, LiteralInstanceIdsOpenExactlyThoseDevicesWithoutPresenceTest) {
-  std::vector<const char*> patterns = {"@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000", "@'USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008",
-                                       "@NO\\SUCH\\DEVICE"};
-  EXPECT_EQ(Select(patterns), CDeviceControl::Success);
-  EXPECT_EQ(visit.ids, (Ids{kUnplugged, kMi08}));
+  EXPECT_EQ(Selected({"@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000", "@'USB\\VID_7E51&PID_0002&MI_08\\7&1A2B3C&0&0008",
+                      "@NO\\SUCH\\DEVICE"}),
+            (Ids{kUnplugged, kMi08}));
   EXPECT_TRUE(sim::CallsOf("SetupDiGetClassDevsExA").empty());
   EXPECT_EQ(sim::CallsOf("SetupDiCreateDeviceInfoListExA").size(), 1u);
   // No matching is needed, so no ID is read before the callback.
   EXPECT_TRUE(sim::CallsOf("SetupDiGetDeviceRegistryPropertyA").empty());
-}
-
-TEST_F(DeviceSelection, InstancePatternOpensAnAbsentDeviceAlongsideTheWalk) {
-  // A literal next to a wildcard pattern: the walk covers present devices plus
-  // the one opened by its ID.
-  EXPECT_EQ(Select({kWdmPatterns[0], "@USB\\VID_7E51&PID_0002&MI_00\\7&99&0&0000"}), CDeviceControl::Success);
-  EXPECT_EQ(visit.ids, (Ids{kMi00, kUnplugged}));
 }
 
 TEST_F(DeviceSelection, FirstNonzeroCallbackResultEndsTheWalk) {
@@ -188,8 +193,7 @@ TEST_F(DeviceSelection, LongHardwareIdValueIsReadWholeThroughTheRetry) {
   sim::Reset();
   std::string filler(9000, 'F');
   sim::AddDevice("ROOT\\BIG\\0000", sim::kSystemClass, {filler, "ROOT\\TARGET"});
-  EXPECT_EQ(Select({"root\\target"}), CDeviceControl::Success);
-  EXPECT_EQ(visit.ids, (Ids{"ROOT\\BIG\\0000"}));
+  EXPECT_EQ(Selected({"root\\target"}), (Ids{"ROOT\\BIG\\0000"}));
   auto reads = sim::CallsOf("SetupDiGetDeviceRegistryPropertyA");
   ASSERT_GE(reads.size(), 2u);
   EXPECT_EQ(reads[0].a, static_cast<DWORD>(SPDRP_HARDWAREID));
@@ -215,17 +219,10 @@ TEST_F(DeviceSelection, PropertyValuesOfAnyShape) {
   big.hardwareIds = std::vector<uint8_t>(9000, 'A');
   big.hardwareIdType = REG_SZ;
 
-  EXPECT_EQ(Select({"abc"}), CDeviceControl::Success);
-  EXPECT_EQ(visit.ids, (Ids{"ROOT\\NOTERM\\0", "ROOT\\SZ\\0"}));
-
-  visit = Visit{};
-  EXPECT_EQ(Select({"Z*Z"}), CDeviceControl::Success);
-  EXPECT_EQ(visit.ids, (Ids{"ROOT\\BRIM\\0"}));
-
+  EXPECT_EQ(Selected({"abc"}), (Ids{"ROOT\\NOTERM\\0", "ROOT\\SZ\\0"}));
+  EXPECT_EQ(Selected({"Z*Z"}), (Ids{"ROOT\\BRIM\\0"}));
   // Every device with at least one ID: not the empty list, not the unreadable one.
-  visit = Visit{};
-  EXPECT_EQ(Select({"@x", "*"}), CDeviceControl::Success);
-  EXPECT_EQ(visit.ids, (Ids{"ROOT\\NOTERM\\0", "ROOT\\BRIM\\0", "ROOT\\SZ\\0"}));
+  EXPECT_EQ(Selected({"@x", "*"}), (Ids{"ROOT\\NOTERM\\0", "ROOT\\BRIM\\0", "ROOT\\SZ\\0"}));
 }
 
 TEST_F(DeviceSelection, FailuresAreReportedAndReleaseTheSet) {
@@ -255,17 +252,12 @@ TEST_F(DeviceSelection, UnreadableInstanceIdMatchesAsEmptyAndPrintsAsQuestionMar
   EXPECT_EQ(Select({"@?*"}), CDeviceControl::Success);
   EXPECT_EQ(visit.ids.size(), 1u);
 
-  struct PrintAll {
-    static int32_t Print(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* known) {
-      *static_cast<bool*>(known) = PrintDeviceStatus(set, element, "Enabled");
-      return 0;
-    }
+  auto print = [](HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t, void* known) -> int32_t {
+    *static_cast<bool*>(known) = PrintDeviceStatus(set, element, "Enabled");
+    return 0;
   };
   bool known = true;
-  sim::StdoutCapture capture;
-  const char* all[] = {"*"};
-  CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, all, PrintAll::Print, &known);
-  EXPECT_EQ(capture.Finish(), std::string("?") + std::string(59, ' ') + ": Enabled\n");
+  EXPECT_EQ(PrintEach(print, &known), std::string("?") + std::string(59, ' ') + ": Enabled\n");
   EXPECT_FALSE(known);
 }
 
@@ -275,16 +267,11 @@ TEST(DeviceStatusLine, PadsToSixtyAndPrintsLongIdsWhole) {
   std::string longId = "ROOT\\" + std::string(70, 'L');
   sim::AddDevice(shortId, sim::kUsbClass, {"A"});
   sim::AddDevice(longId, sim::kSystemClass, {"B"});
-  struct Printer {
-    static int32_t Print(HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t index, void*) {
-      PrintDeviceStatus(set, element, index == 0 ? "Disabled" : nullptr);
-      return 0;
-    }
+  auto print = [](HDEVINFO set, PSP_DEVINFO_DATA element, uint32_t index, void*) -> int32_t {
+    PrintDeviceStatus(set, element, index == 0 ? "Disabled" : nullptr);
+    return 0;
   };
-  sim::StdoutCapture capture;
-  const char* all[] = {"*"};
-  CDeviceControl().ForEachMatchingDevice(nullptr, DIGCF_PRESENT, 1, all, Printer::Print, nullptr);
-  EXPECT_EQ(capture.Finish(), shortId + std::string(17, ' ') + ": Disabled\n" + longId + "\n");
+  EXPECT_EQ(PrintEach(print, nullptr), shortId + std::string(17, ' ') + ": Disabled\n" + longId + "\n");
   EXPECT_EQ(sim::machine().openSets, 0);
 }
 

@@ -16,9 +16,7 @@ using namespace devicecontrol;
 namespace {
 
 std::string Line(const std::string& id, const std::string& word) {
-  std::string padded = id;
-  if (padded.size() < 60) padded.append(60 - padded.size(), ' ');
-  return padded + ": " + word + "\n";
+  return id + std::string(id.size() < 60 ? 60 - id.size() : 0, ' ') + ": " + word + "\n";
 }
 
 struct Request {
@@ -34,6 +32,11 @@ struct Request {
 std::ostream& operator<<(std::ostream& os, const Request& r) {
   return os << r.op << "(" << r.device << ", " << r.state << ", " << r.scope << ")";
 }
+
+// A request for MI_08, the ASIO function: its parameters set, or its class
+// installer called.
+Request Set(DWORD state, DWORD scope) { return {"SetupDiSetClassInstallParamsA", kMi08, state, scope}; }
+Request Call(DWORD state, DWORD scope) { return {"SetupDiCallClassInstaller", kMi08, state, scope}; }
 
 // The property-change requests in the log, in order.
 std::vector<Request> Requests() {
@@ -51,15 +54,15 @@ class DeviceStateChange : public ::testing::Test {
   void SetUp() override { Describe(); }
   void TearDown() override { EXPECT_EQ(sim::machine().openSets, 0) << "a device set was left open"; }
 
-  int32_t Enable(std::vector<const char*> patterns) {
-    sim::StdoutCapture capture;
-    int32_t r = CDeviceControl().EnableDevices(static_cast<int32_t>(patterns.size()), patterns.data());
-    output = capture.Finish();
-    return r;
+  int32_t Enable(std::vector<const char*> patterns) { return Change(true, patterns); }
+  int32_t Disable(std::vector<const char*> patterns, DeviceStateChangeContext* outcome = nullptr) {
+    return Change(false, patterns, outcome);
   }
-  int32_t Disable(std::vector<const char*> patterns) {
+  int32_t Change(bool enable, const std::vector<const char*>& patterns, DeviceStateChangeContext* outcome = nullptr) {
     sim::StdoutCapture capture;
-    int32_t r = CDeviceControl().DisableDevices(static_cast<int32_t>(patterns.size()), patterns.data());
+    const auto count = static_cast<int32_t>(patterns.size());
+    int32_t r = enable ? CDeviceControl().EnableDevices(count, patterns.data(), outcome)
+                       : CDeviceControl().DisableDevices(count, patterns.data(), outcome);
     output = capture.Finish();
     return r;
   }
@@ -69,13 +72,9 @@ class DeviceStateChange : public ::testing::Test {
 
 TEST_F(DeviceStateChange, EnablingAsksGlobalScopeFirstThenConfigSpecific) {
   EXPECT_EQ(Enable({kAsioPatterns[0]}), CDeviceControl::Success);
-  const std::string id = kMi08;
-  EXPECT_EQ(Requests(), (std::vector<Request>{
-                            {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_GLOBAL},
-                            {"SetupDiCallClassInstaller", id, DICS_ENABLE, DICS_FLAG_GLOBAL},
-                            {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC},
-                            {"SetupDiCallClassInstaller", id, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC},
-                        }));
+  EXPECT_EQ(Requests(), (std::vector<Request>{Set(DICS_ENABLE, DICS_FLAG_GLOBAL), Call(DICS_ENABLE, DICS_FLAG_GLOBAL),
+                                              Set(DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC),
+                                              Call(DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC)}));
   // The restart flags are read after the change.
   auto names = sim::CallNames();
   auto lastCall = std::find(names.rbegin(), names.rend(), "SetupDiCallClassInstaller");
@@ -87,22 +86,16 @@ TEST_F(DeviceStateChange, EnablingAsksGlobalScopeFirstThenConfigSpecific) {
 TEST_F(DeviceStateChange, GlobalStepRunsTheClassInstallerWhateverAttachingGave) {
   sim::machine().devices[4].propChange = sim::PropChange::FailAttach;  // MI_08
   EXPECT_EQ(Enable({kAsioPatterns[0]}), CDeviceControl::Success);
-  const std::string id = kMi08;
-  EXPECT_EQ(Requests(), (std::vector<Request>{
-                            {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_GLOBAL},
-                            {"SetupDiCallClassInstaller", id, DIF_PROPERTYCHANGE, 0},  // nothing attached
-                            {"SetupDiSetClassInstallParamsA", id, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC},
-                        }));
+  EXPECT_EQ(Requests(), (std::vector<Request>{Set(DICS_ENABLE, DICS_FLAG_GLOBAL),
+                                              Call(DIF_PROPERTYCHANGE, 0),  // nothing attached
+                                              Set(DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC)}));
   EXPECT_EQ(output, Line(kMi08, "Fail"));
 }
 
 TEST_F(DeviceStateChange, DisablingAsksOnlyConfigSpecific) {
   EXPECT_EQ(Disable({kAsioPatterns[0]}), CDeviceControl::Success);
-  const std::string id = kMi08;
-  EXPECT_EQ(Requests(), (std::vector<Request>{
-                            {"SetupDiSetClassInstallParamsA", id, DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC},
-                            {"SetupDiCallClassInstaller", id, DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC},
-                        }));
+  EXPECT_EQ(Requests(), (std::vector<Request>{Set(DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC),
+                                              Call(DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC)}));
   const sim::Device* d = sim::FindDevice(kMi08);
   EXPECT_TRUE(d->enabledGlobal);
   EXPECT_FALSE(d->enabledConfig);
@@ -111,8 +104,7 @@ TEST_F(DeviceStateChange, DisablingAsksOnlyConfigSpecific) {
 
 TEST_F(DeviceStateChange, EnablingClearsAGlobalDisable) {
   auto& d = sim::machine().devices[4];  // MI_08
-  d.enabledGlobal = false;
-  d.enabledConfig = false;
+  d.enabledGlobal = d.enabledConfig = false;
   Enable({kAsioPatterns[0]});
   EXPECT_TRUE(sim::FindDevice(kMi08)->enabledGlobal);
   EXPECT_TRUE(sim::FindDevice(kMi08)->enabledConfig);
@@ -125,16 +117,14 @@ TEST_F(DeviceStateChange, OneLinePerDeviceWithTheWordOfItsOutcome) {
                                sim::PropChange::FailAttach, sim::PropChange::FailClassInstaller};
   for (int i = 0; i < 5; ++i) sim::AddDevice(ids[i], sim::kSystemClass, {"ROOT\\X"}).propChange = answers[i];
 
+  const std::string others =
+      Line(ids[1], "Reboot") + Line(ids[2], "Reboot") + Line(ids[3], "Fail") + Line(ids[4], "Fail");
   EXPECT_EQ(Enable({"ROOT\\X"}), CDeviceControl::Success);
-  EXPECT_EQ(output, Line(ids[0], "Enabled") + Line(ids[1], "Reboot") + Line(ids[2], "Reboot") +
-                        Line(ids[3], "Fail") + Line(ids[4], "Fail"));
+  EXPECT_EQ(output, Line(ids[0], "Enabled") + others);
 
-  for (auto& d : sim::machine().devices) {
-    d.enabledConfig = true;
-  }
+  for (auto& d : sim::machine().devices) d.enabledConfig = true;
   EXPECT_EQ(Disable({"ROOT\\X"}), CDeviceControl::Success);
-  EXPECT_EQ(output, Line(ids[0], "Disabled") + Line(ids[1], "Reboot") + Line(ids[2], "Reboot") +
-                        Line(ids[3], "Fail") + Line(ids[4], "Fail"));
+  EXPECT_EQ(output, Line(ids[0], "Disabled") + others);
   // Failed changes leave the device as it was.
   EXPECT_FALSE(sim::FindDevice(ids[0])->enabledConfig);
   EXPECT_TRUE(sim::FindDevice(ids[3])->enabledConfig);
@@ -147,10 +137,7 @@ TEST_F(DeviceStateChange, OutcomeCountsSelectedAndChangedDevicesAndRestarts) {
   sim::AddDevice("ROOT\\B\\0", sim::kSystemClass, {"ROOT\\X"}).propChange = sim::PropChange::NeedsRestart;
   sim::AddDevice("ROOT\\C\\0", sim::kSystemClass, {"ROOT\\X"}).propChange = sim::PropChange::FailClassInstaller;
   DeviceStateChangeContext outcome{};
-  const char* patterns[] = {"ROOT\\X"};
-  sim::StdoutCapture capture;
-  EXPECT_EQ(CDeviceControl().DisableDevices(1, patterns, &outcome), CDeviceControl::Success);
-  capture.Finish();
+  EXPECT_EQ(Disable({"ROOT\\X"}, &outcome), CDeviceControl::Success);
   EXPECT_EQ(outcome.devicesSelected, 3u);
   EXPECT_EQ(outcome.devicesChanged, 2u);
   EXPECT_EQ(outcome.restartRequired, 1u);
@@ -183,25 +170,19 @@ TEST_F(DeviceStateChange, SwitchingBetweenTheInterfaceModes) {
     }
     return on;
   };
-  // WDM: functions 0 and 3 on, 8 off.
+  const std::vector<std::string> wdmOn = {kMi00, kHdAudio, kMi03, kKeyboard, kUnplugged},
+                                 asioOn = {kHdAudio, kKeyboard, kMi08, kUnplugged};
+  // WDM: functions 0 and 3 on, 8 off; ASIO: 8 on, 0 and 3 off; and back.
   CDeviceControl control;
   sim::StdoutCapture capture;
-  control.EnableDevices(2, kWdmPatterns);
-  control.DisableDevices(1, kAsioPatterns);
-  EXPECT_EQ(enabled(), (std::vector<std::string>{kMi00, kHdAudio, kMi03, kKeyboard, kUnplugged}));
-
-  // ASIO: 8 on, 0 and 3 off.
-  control.EnableDevices(1, kAsioPatterns);
-  control.DisableDevices(2, kWdmPatterns);
-  EXPECT_EQ(enabled(), (std::vector<std::string>{kHdAudio, kKeyboard, kMi08, kUnplugged}));
-
-  // And back.
-  control.EnableDevices(2, kWdmPatterns);
-  control.DisableDevices(1, kAsioPatterns);
-  EXPECT_EQ(enabled(), (std::vector<std::string>{kMi00, kHdAudio, kMi03, kKeyboard, kUnplugged}));
-  EXPECT_EQ(capture.Finish(), Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled") +
-                                  Line(kMi08, "Enabled") + Line(kMi00, "Disabled") + Line(kMi03, "Disabled") +
-                                  Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled"));
+  for (bool wdm : {true, false, true}) {
+    control.EnableDevices(wdm ? 2 : 1, wdm ? kWdmPatterns : kAsioPatterns);
+    control.DisableDevices(wdm ? 1 : 2, wdm ? kAsioPatterns : kWdmPatterns);
+    EXPECT_EQ(enabled(), wdm ? wdmOn : asioOn);
+  }
+  const std::string toWdm = Line(kMi00, "Enabled") + Line(kMi03, "Enabled") + Line(kMi08, "Disabled");
+  EXPECT_EQ(capture.Finish(),
+            toWdm + Line(kMi08, "Enabled") + Line(kMi00, "Disabled") + Line(kMi03, "Disabled") + toWdm);
 }
 
 // A function the platform reports already enabled, or disabled, is left as it

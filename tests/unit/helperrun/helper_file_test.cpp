@@ -265,8 +265,7 @@ TEST(HelperRunTest, TheHelperEndsWithItsCallerOrAtItsLimit) {
   std::getline(std::ifstream(output), said);
   EXPECT_EQ("exit 1460, timed out 1, output ", said);  // ERROR_TIMEOUT
   EXPECT_TRUE(HelperFolders().empty()) << "left behind: " << (HelperFolders().empty() ? "" : HelperFolders()[0]);
-  ::SetEnvironmentVariableA("NORZA_STAND_IN_PID", nullptr);
-  ::SetEnvironmentVariableA("NORZA_STAND_IN_HANG", nullptr);
+  for (const char* name : {"NORZA_STAND_IN_PID", "NORZA_STAND_IN_HANG"}) ::SetEnvironmentVariableA(name, nullptr);
   ::DeleteFileA(pidFile.c_str());
   ::DeleteFileA(output.c_str());
 }
