@@ -1,14 +1,10 @@
 #include "controlpanel/driver_control_dialog.h"
 
-#include "controlpanel/default_endpoints.h"
-#include "elevation/panel_side.h"
-#include "drivermode/mode_store.h"
-#include "drivermode/mode_switch.h"
+#include "controlpanel/mode_change.h"
+#include "controlpanel/resource.h"
+#include "controlpanel/switch_report.h"
 #include "platform/rights.h"
 #include "platform/session.h"
-#include "controlpanel/resource.h"
-#include "controlpanel/sound_devices.h"
-#include "controlpanel/switch_report.h"
 
 namespace controlpanel {
 
@@ -40,19 +36,6 @@ struct DialogState {
 };
 DialogState g_dialog;
 
-// Stores the mode where the panel may; false when it is not stored.
-bool StoreMode(DriverMode mode) { return g_dialog.storeAllowed && drivermode::WriteAudioMode(mode); }
-
-// With an administrator's rights the panel switches the functions itself;
-// without them, its own elevated run does, and stores the mode. `storeAlone`:
-// storing the mode is reason enough to start that run; otherwise only a
-// function that must change is.
-SwitchOutcome Switch(DriverMode mode, bool storeAlone) {
-  return drivermode::ChooseRoute() == drivermode::Route::ThroughElevatedRun
-             ? elevation::SwitchInElevatedRun(mode, storeAlone)
-             : drivermode::ApplyDriverMode(mode);
-}
-
 void OnInitDialog(HWND dialog) {
   g_dialog = DialogState{};
   g_dialog.storeAllowed = platform::TurnOffRegistryVirtualization();
@@ -82,12 +65,8 @@ void OnOpeningSwitch(HWND dialog) {
   EnableChoices(dialog, FALSE);
   ShowWindow(dialog, SW_SHOW);
   UpdateWindow(dialog);
-  // Shows nothing: this is where an unfinished switch is retried. Without
-  // the rights, storing the mode again rides along with an elevated run the
-  // switch needs, and never asks for consent alone.
-  const DriverMode mode = static_cast<DriverMode>(g_dialog.currentMode);
-  const SwitchOutcome outcome = Switch(mode, false);
-  if (!outcome.stored) StoreMode(mode);
+  // Shows nothing: this is where an unfinished switch is retried.
+  Reapply(static_cast<DriverMode>(g_dialog.currentMode), g_dialog.storeAllowed);
   g_dialog.switching = false;
   EnableChoices(dialog, TRUE);
   if (focus != nullptr && IsChild(dialog, focus)) SetFocus(focus);
@@ -103,27 +82,17 @@ void OnOk(HWND dialog) {
   // Only the WDM button is asked: with neither checked the choice is ASIO.
   bool wdmSelected = IsDlgButtonChecked(dialog, IDC_WDM_MODE) == BST_CHECKED;
   const DriverMode selected = wdmSelected ? drivermode::WDM : drivermode::ASIO;
-  const bool changed = selected != g_dialog.currentMode;
-  // Without the rights, a changed mode is stored by the one elevated run of
-  // the switch, after the prompt.
-  const bool storeInRun = changed && drivermode::ChooseRoute() == drivermode::Route::ThroughElevatedRun;
-  bool stored = !storeInRun && StoreMode(selected);
-  if (!changed) {
+  ModeChange change = BeginModeChange(selected, g_dialog.currentMode, g_dialog.storeAllowed);
+  if (!change.changed) {
     DestroyWindow(dialog);
     return;
   }
-
-  // The user's own settings: always here, never in an elevated run that may
-  // run as another administrator.
-  ReassignDefaultSoundDevices();
-  ReassignDefaultAudioEndpoints();
   g_dialog.currentMode = selected;
 
   g_dialog.switching = true;
   int answer = MessageBoxA(nullptr, kRebootPrompt, kPromptCaption, MB_OKCANCEL);
-  const SwitchOutcome outcome = Switch(selected, true);
-  if (storeInRun) stored = outcome.stored;
-  const AfterSwitch after = DecideAfterSwitch(outcome, stored, answer == IDOK);
+  const SwitchOutcome outcome = FinishModeChange(change);
+  const AfterSwitch after = DecideAfterSwitch(outcome, change.stored, answer == IDOK);
   if (after.report) MessageBoxA(nullptr, after.text, kPromptCaption, MB_OK | MB_ICONERROR);
   if (after.logOff) platform::ExitWindowsEx(EWX_LOGOFF, kLogOffReason);
   g_dialog.switching = false;

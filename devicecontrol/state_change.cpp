@@ -25,6 +25,21 @@ bool AlreadyInState(PSP_DEVINFO_DATA element, DWORD stateChange) {
   return (status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_DISABLED;
 }
 
+void DescribeState(PSP_DEVINFO_DATA element, wire::Text* word) {
+  ULONG status = 0, problem = 0;
+  if (platform::CM_Get_DevNode_Status(&status, &problem, element->DevInst, 0) != CR_SUCCESS) {
+    word->Append("unknown");
+  } else if ((status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_DISABLED) {
+    word->Append("disabled");
+  } else if ((status & DN_HAS_PROBLEM) != 0) {
+    word->Append("problem ");
+    word->AppendNumber(problem);
+  } else {
+    word->Append((status & DN_STARTED) != 0 ? "enabled" : "stopped");
+  }
+  word->Append("", 1);  // the terminator
+}
+
 wire::DeviceOutcome ChangeState(HDEVINFO set, PSP_DEVINFO_DATA element, const char* id, DWORD stateChange) {
   wire::DeviceOutcome outcome;
   std::strncpy(outcome.id, id, sizeof outcome.id - 1);

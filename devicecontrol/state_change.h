@@ -28,6 +28,12 @@ inline DeviceStateChangeContext MakeStateChangeContext(DWORD stateChange) {
 // running without a problem, or disabled. A state it cannot tell is not.
 bool AlreadyInState(PSP_DEVINFO_DATA element, DWORD stateChange);
 
+// The device's state in a word, as a status command shows it: "enabled"
+// (running without a problem), "disabled", "problem <code>" (the code
+// Device Manager shows), "stopped", or "unknown" when the platform cannot
+// tell.
+void DescribeState(PSP_DEVINFO_DATA element, wire::Text* word);
+
 // Changes one device (`id` as read, "" when it could not be) and says what
 // came of it; prints nothing. A device already in the state asked for is
 // not changed again and reads as done.

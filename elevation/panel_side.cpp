@@ -48,7 +48,9 @@ drivermode::SwitchOutcome SwitchInElevatedRun(drivermode::DriverMode mode, bool 
   DWORD error = ERROR_GEN_FAILURE;
   const bool asked = step.ToChangeCount() != 0 || storeAlone;
   // Without an answer, what needed no change still reads as done.
-  step.Settle(true, asked && RunAndRead(mode, step, &outcome, &error), error);
+  // Why a run that did not answer did not is known once it has been tried.
+  const bool answered = asked && RunAndRead(mode, step, &outcome, &error);
+  step.Settle(true, answered, error);
   step.Report();
   const drivermode::SwitchOutcome tally = drivermode::TallyStep(batches, 2);
   outcome.selected = tally.selected;

@@ -109,6 +109,10 @@ BOOL RunElevated(drivermode::DriverMode mode, helperrun::ProcessRun* run) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
+  if (sim::g_machine.elevatedRunGoes == sim::ElevatedRun::Refused) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   if (sim::g_machine.consent == sim::Consent::Declined) {
     SetLastError(ERROR_CANCELLED);
     return FALSE;

@@ -84,6 +84,7 @@ enum class Consent { Given, Declined };
 enum class ElevatedRun {
   Answers,      // it carries out its switch on this machine and answers
   CannotStart,  // Windows cannot start it (ERROR_FILE_NOT_FOUND)
+  Refused,      // Windows refuses elevation without asking (a policy that denies it): ERROR_ACCESS_DENIED
   NeverEnds,    // it is given up at the panel's limit, having answered STORED and one outcome
 };
 

@@ -616,6 +616,71 @@ TEST_F(KelvaneTest, FailedSwitchEndsNoSessionWhateverTheAnswer) {
   DeleteFileA(witnessFile.c_str());
 }
 
+// Runs kelvane.exe with `args` from a console of its own, as an administrator
+// would, started with no standard handles at all; its exit code, and in
+// `text` what the console shows, a line per row (kelvane.exe is a windowed
+// program: its lines reach the console only because it looks for it).
+long RunInConsole(const std::string& args, std::string* text) {
+  FreeConsole();
+  AllocConsole();
+  HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;  // all null
+  PROCESS_INFORMATION pi{};
+  std::string command = "\"" + g_kelvane + "\" " + args;
+  DWORD code = 99;
+  if (CreateProcessA(g_kelvane.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    WaitForSingleObject(pi.hProcess, 60000);
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  GetConsoleScreenBufferInfo(screen, &info);
+  text->clear();
+  for (SHORT y = 0; y < info.dwCursorPosition.Y; ++y) {
+    std::string row(info.dwSize.X, ' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterA(screen, &row[0], info.dwSize.X, COORD{0, y}, &read);
+    *text += row.substr(0, row.find_last_not_of(' ') + 1) + "\n";
+  }
+  CloseHandle(screen);
+  FreeConsole();
+  return static_cast<long>(code);
+}
+
+// A console row: no CR, no trailing blanks.
+std::string Row(const std::string& function, const std::string& word) {
+  std::string line = Line(function, word);
+  return line.substr(0, line.size() - 2) + "\n";
+}
+
+TEST_F(KelvaneTest, CommandsForScriptsWriteToTheConsoleTheyAreStartedFrom) {
+  StoreMode(0);
+  std::string text;
+  // The stand-ins as the platform reports them: running under Windows'
+  // driver, never started under Wine's.
+  const char* state = WINE_DIFFERS("enabled", "stopped", "Wine starts no driver for a stand-in device");
+  EXPECT_EQ(RunInConsole("--status", &text), 1);  // function 8 runs, though WDM is stored
+  EXPECT_EQ(text, "Stored mode: WDM\n" + Row("MI_00", state) + Row("MI_03", state) + Row("MI_08", state));
+
+  const long code = RunInConsole("--mode asio", &text);
+  EXPECT_EQ(code, WINE_DIFFERS(3010L, code != 3010 && code != 0 ? code : -1L, kWineSwitchesNothing));
+  EXPECT_EQ(StoredMode(), 1);
+  // Wine's failure carries its error after the word.
+  const std::string first =
+      WINE_DIFFERS(Row("MI_08", "Enabled"), Row("MI_08", "Fail 0x").substr(0, 69), kWineSwitchesNothing);
+  EXPECT_EQ(text.substr(0, first.size()), first) << text;
+  EXPECT_NE(text.find(WINE_DIFFERS("in ASIO mode; restart Windows", "could not be put in ASIO mode: error 0x",
+                                   kWineSwitchesNothing)),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(RunInConsole("--mode fast", &text), 87);
+  EXPECT_EQ(text.rfind("Usage: kelvane.exe", 0), 0u) << text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

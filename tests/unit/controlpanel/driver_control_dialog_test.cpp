@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "capture_stdout.h"
+#include "controlpanel/commands.h"
+#include "devicecontrol/device_status.h"
 #include "controlpanel/driver_control_dialog.h"
 #include "elevation/run_side.h"
 #include "elevation/elevation_protocol.h"
@@ -139,6 +141,7 @@ class DriverControlDialogTest : public ::testing::Test {
     EXPECT_EQ(sim::machine().openSets, 0);
     mapper.Restore();
     norza.Restore();
+    devicecontrol::SetStatusErrors(false);
   }
 
   void StoreMode(DWORD value) {
@@ -200,6 +203,15 @@ class DriverControlDialogTest : public ::testing::Test {
   static bool Enabled(const char* id) {
     const auto* d = sim::FindDevice(id);
     return d->enabledConfig && d->enabledGlobal;
+  }
+
+  // Runs a command for scripts as kelvane.exe's entry does, with its output.
+  uint32_t Command(std::vector<const char*> args) {
+    args.insert(args.begin(), "kelvane.exe");
+    sim::StdoutCapture capture;
+    const uint32_t code = RunCommand(ParseCommandLine(static_cast<int>(args.size()), args.data()));
+    switching = capture.Finish();
+    return code;
   }
 
   regtest::KeySnapshot norza{HKEY_LOCAL_MACHINE, drivermode::kModeKey};
@@ -636,6 +648,129 @@ TEST_F(DriverControlDialogTest, TheElevatedRunActsOnlyOnItsExactCommandLine) {
   EXPECT_EQ(StoredMode(), 1u);
   EXPECT_EQ(Switches(), (Steps{"+MI_08", "-MI_00", "-MI_03"}));
 }
+
+// --mode: the switch OK makes, without a dialog or prompt; the exit code
+// says what a deployment tool must know, a failure's line and the closing
+// line the platform's error.
+struct ModeCommandCase {
+  const char* name;
+  DWORD stored;  // the mode stored before
+  void (*machine)();
+  uint32_t exitCode;
+  const char* said;  // in the output
+  DWORD storedAfter;
+};
+using ModeCommand = DialogCases<ModeCommandCase>;
+
+TEST_P(ModeCommand, SwitchesAndSaysWhatCameOfIt) {
+  const ModeCommandCase& c = GetParam();
+  StoreMode(c.stored);
+  if (c.machine != nullptr) c.machine();
+  EXPECT_EQ(Command({"--mode", "asio"}), c.exitCode);
+  EXPECT_EQ(StoredMode(), c.storedAfter);
+  EXPECT_NE(switching.find(c.said), std::string::npos) << switching;
+  EXPECT_EQ(g_prompt.shown + sim::machine().exitRequests.size(), 0u);
+}
+INSTANTIATE_TEST_SUITE_P(
+    DriverControlDialogTest, ModeCommand,
+    ::testing::Values(
+        // Its WDM functions brought in line, as an opening does.
+        ModeCommandCase{"AlreadyInMode", 1, nullptr, 0, "MI_00\\7&1A2B3C&0&0000                 : Disabled\nUSB", 1},
+        ModeCommandCase{"Switched", 0, nullptr, 3010, "The Norza is in ASIO mode; restart Windows", 1},
+        ModeCommandCase{"AFunctionWaitsForARestart", 1,
+                        [] { sim::machine().devices[0].propChange = sim::PropChange::NeedsReboot; }, 3010,
+                        ": Reboot\n", 1},
+        ModeCommandCase{"AFunctionFails", 0,
+                        [] { sim::machine().devices[2].propChange = sim::PropChange::FailClassInstaller; }, 31,
+                        "0008                 : Fail 0x0000001F\nUSB", 1},
+        ModeCommandCase{"ConsentRefused", 0,
+                        [] {
+                          StandardAccount(false);
+                          sim::machine().consent = sim::Consent::Declined;
+                        },
+                        1223, "could not be put in ASIO mode: error 0x000004C7.\n", 0},
+        ModeCommandCase{"NoRightsAndNoneCanBeAsked", 0,
+                        [] {
+                          StandardAccount(false);
+                          sim::machine().elevatedRunGoes = sim::ElevatedRun::Refused;
+                        },
+                        5, ": Fail 0x00000005\n", 0}),
+    CaseName<ModeCommandCase>);
+
+// --mode and OK: the same stored mode, calls, preferred devices and lines.
+TEST_F(DriverControlDialogTest, ModeCommandDoesWhatOkDoes) {
+  std::vector<std::string> calls[2], lines[2];
+  for (int command = 0; command < 2; ++command) {
+    SetUp();
+    StoreMode(0);
+    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Playback", REG_SZ, regtest::Sz("Quorvin Direct Device"));
+    regtest::SetValue(HKEY_CURRENT_USER, kMapperKey, "Record", REG_SZ, regtest::Sz("Line In"));
+    sim::machine().waveOut = {"Speakers"};
+    sim::machine().waveIn = {"Microphone"};
+    if (command == 0) {
+      Open();
+      Click(IDC_ASIO_MODE);
+      sim::machine().calls.clear();
+      Press(IDOK);
+    } else {
+      Command({"--mode", "asio"});
+    }
+    // Registry virtualization aside, which the dialog turns off as it opens.
+    for (const auto& c : sim::machine().calls) {
+      if (c.op != "SetTokenInformation") calls[command].push_back(c.op + c.device + std::to_string(c.a + 16 * c.b));
+    }
+    lines[command].push_back(switching.substr(0, switching.find("The Norza")));  // the command's closing line aside
+    EXPECT_EQ(StoredMode(), 1u);
+    EXPECT_EQ(regtest::GetValue(HKEY_CURRENT_USER, kMapperKey, "Playback")->data, regtest::Sz("Speakers"));
+  }
+  EXPECT_EQ(calls[1], calls[0]);
+  EXPECT_EQ(lines[1], lines[0]);
+}
+
+// A running dialog holds the session's instance: --mode does not switch
+// under it, --status answers; anything but a command is refused.
+TEST_F(DriverControlDialogTest, ModeCommandRefusesWhileTheDialogRuns) {
+  StoreMode(0);
+  HANDLE dialogInstance = CreateMutexA(nullptr, FALSE, kInstanceMutex);
+  EXPECT_EQ(Command({"--mode", "asio"}), 170u);
+  EXPECT_EQ(switching, kDialogIsOpen);
+  EXPECT_EQ(Command({"--status"}), 1u);
+  CloseHandle(dialogInstance);
+  EXPECT_EQ(Command({"--mode", "wdm", "x"}), 87u);
+  EXPECT_EQ(switching, kUsage);
+  EXPECT_EQ(Command({"/?"}), 0u);
+  EXPECT_EQ(switching, kUsage);
+  EXPECT_EQ(StoredMode(), 0u);
+  EXPECT_TRUE(Switches().empty());
+}
+
+// --status changes nothing and asks nobody, on a standard account too.
+struct StatusCase {
+  const char* name;
+  DWORD stored;  // 7: none
+  bool present;
+  uint32_t exitCode;
+  const char* said;
+};
+using StatusCommand = DialogCases<StatusCase>;
+
+TEST_P(StatusCommand, SaysTheModeAndEachFunctionsState) {
+  const StatusCase& c = GetParam();
+  StandardAccount(false);
+  for (auto& d : sim::machine().devices) d.present = c.present;
+  StoreMode(c.stored);
+  EXPECT_EQ(Command({"--status"}), c.exitCode);
+  // In the order of the stored mode's step: its own functions first.
+  const std::string wdm = Line(kMi00, "enabled") + Line(kMi03, "enabled"), asio = Line(kMi08, "disabled");
+  EXPECT_EQ(switching, c.said + (!c.present ? "" : c.stored == 1 ? asio + wdm : wdm + asio));
+  EXPECT_TRUE(sim::CallsOf("RunElevated").empty() && Switches().empty());
+}
+INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, StatusCommand,
+                         ::testing::Values(StatusCase{"InLine", 0, true, 0, "Stored mode: WDM\n"},
+                                           StatusCase{"OutOfLine", 1, true, 1, "Stored mode: ASIO\n"},
+                                           StatusCase{"NoModeStored", 7, true, 1, "Stored mode: none\n"},
+                                           StatusCase{"NoFunctionPresent", 0, false, 2, "Stored mode: WDM\n"}),
+                         CaseName<StatusCase>);
 
 TEST(InterfacePatternLists, NameTheFunctionsOfEachMode) {
   EXPECT_STREQ(WdmInterfacePatterns[0], "@USB\\VID_7E51&PID_0002&MI_00\\*");
