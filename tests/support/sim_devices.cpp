@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "platform/device_setup.h"
 #include "sim_state.h"
@@ -50,22 +51,22 @@ void FillElement(DeviceSet* set, size_t device, PSP_DEVINFO_DATA data) {
   data->Reserved = reinterpret_cast<ULONG_PTR>(set);
 }
 
-// The device an element names, after the checks the platform makes.
-bool ResolveElement(HDEVINFO h, PSP_DEVINFO_DATA data, DeviceSet** set, size_t* device) {
-  *set = FindSet(h);
-  if (*set == nullptr) return false;
+// The set and device an element names, after the checks the platform makes;
+// a null set, with the platform's error, when it names none.
+std::pair<DeviceSet*, size_t> ResolveElement(HDEVINFO h, PSP_DEVINFO_DATA data) {
+  DeviceSet* set = FindSet(h);
+  if (set == nullptr) return {nullptr, 0};
   if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
     SetLastError(ERROR_INVALID_USER_BUFFER);
-    return false;
+    return {nullptr, 0};
   }
   size_t index = data->DevInst - 1;
-  if (data->Reserved != reinterpret_cast<ULONG_PTR>(*set) || data->DevInst == 0 ||
-      std::find((*set)->members.begin(), (*set)->members.end(), index) == (*set)->members.end()) {
+  if (data->Reserved != reinterpret_cast<ULONG_PTR>(set) || data->DevInst == 0 ||
+      std::find(set->members.begin(), set->members.end(), index) == set->members.end()) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
+    return {nullptr, 0};
   }
-  *device = index;
-  return true;
+  return {set, index};
 }
 
 const std::optional<std::vector<uint8_t>>* PropertyBytes(Device& d, DWORD property, DWORD* type,
@@ -269,9 +270,8 @@ CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVIN
 BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                        DWORD Property, PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                        DWORD PropertyBufferSize, PDWORD RequiredSize) {
-  sim::DeviceSet* set;
-  size_t index;
-  if (!sim::ResolveElement(DeviceInfoSet, DeviceInfoData, &set, &index)) {
+  const auto [set, index] = sim::ResolveElement(DeviceInfoSet, DeviceInfoData);
+  if (set == nullptr) {
     Log("SetupDiGetDeviceRegistryPropertyA", "", Property, PropertyBufferSize);
     return FALSE;
   }
@@ -302,9 +302,8 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 
 BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                        const BYTE* PropertyBuffer, DWORD PropertyBufferSize) {
-  sim::DeviceSet* set;
-  size_t index;
-  if (!sim::ResolveElement(DeviceInfoSet, DeviceInfoData, &set, &index)) return FALSE;
+  const auto [set, index] = sim::ResolveElement(DeviceInfoSet, DeviceInfoData);
+  if (set == nullptr) return FALSE;
   auto& d = g_machine.devices[index];
   Log("SetupDiSetDeviceRegistryPropertyA", d.instanceId, Property, PropertyBufferSize);
   if (Property != SPDRP_CONFIGFLAGS || PropertyBufferSize != sizeof(DWORD) || PropertyBuffer == nullptr) {
@@ -319,9 +318,8 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 
 BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                    PSP_CLASSINSTALL_HEADER ClassInstallParams, DWORD ClassInstallParamsSize) {
-  sim::DeviceSet* set;
-  size_t index;
-  if (!sim::ResolveElement(DeviceInfoSet, DeviceInfoData, &set, &index)) return FALSE;
+  const auto [set, index] = sim::ResolveElement(DeviceInfoSet, DeviceInfoData);
+  if (set == nullptr) return FALSE;
   auto& d = g_machine.devices[index];
   if (ClassInstallParams == nullptr || ClassInstallParams->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
       ClassInstallParams->InstallFunction != DIF_PROPERTYCHANGE ||
@@ -342,9 +340,8 @@ BOOL SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Devi
 
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                PSP_DEVINFO_DATA DeviceInfoData) {
-  sim::DeviceSet* set;
-  size_t index;
-  if (!sim::ResolveElement(DeviceInfoSet, DeviceInfoData, &set, &index)) return FALSE;
+  const auto [set, index] = sim::ResolveElement(DeviceInfoSet, DeviceInfoData);
+  if (set == nullptr) return FALSE;
   auto& d = g_machine.devices[index];
   auto it = set->classInstallParams.find(index);
   if (InstallFunction != DIF_PROPERTYCHANGE || it == set->classInstallParams.end()) {
@@ -377,9 +374,8 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
 
 BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                     PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
-  sim::DeviceSet* set;
-  size_t index;
-  if (!sim::ResolveElement(DeviceInfoSet, DeviceInfoData, &set, &index)) return FALSE;
+  const auto [set, index] = sim::ResolveElement(DeviceInfoSet, DeviceInfoData);
+  if (set == nullptr) return FALSE;
   Log("SetupDiGetDeviceInstallParamsA", g_machine.devices[index].instanceId);
   if (DeviceInstallParams == nullptr || DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
     SetLastError(ERROR_INVALID_USER_BUFFER);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -231,6 +232,11 @@ template <typename Case>
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   return info.param.name;
 }
+// Cases that are one value: their names, in the value's order.
+template <typename Value>
+std::function<std::string(const ::testing::TestParamInfo<Value>&)> Named(std::vector<std::string> names) {
+  return [names](const ::testing::TestParamInfo<Value>& info) { return names[static_cast<size_t>(info.param)]; };
+}
 
 TEST_F(DriverControlDialogTest, StoredWdmIsShownReappliedAndStoredAgain) {
   StoreMode(0x100);  // reads as WDM and is rewritten as plain 0
@@ -379,14 +385,10 @@ INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, ChangeAnsweredOk,
                          CaseName<OkCase>);
 
 enum Way { CancelButton, EscapeKey, CloseBox };
-struct DismissalCase {
-  const char* name;
-  Way way;
-};
-using Dismissal = DialogCases<DismissalCase>;
+using Dismissal = DialogCases<Way>;
 
 TEST_P(Dismissal, StoresAndSwitchesNothing) {
-  const Way way = GetParam().way;
+  const Way way = GetParam();
   StoreMode(1);
   Open();
   StoreMode(0x101);  // whatever is stored stays exactly as it is
@@ -413,10 +415,8 @@ TEST_P(Dismissal, StoresAndSwitchesNothing) {
   EXPECT_EQ(g_prompt.shown, 0) << way;
   EXPECT_TRUE(Closed()) << way;
 }
-INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, Dismissal,
-                         ::testing::Values(DismissalCase{"CancelButton", CancelButton},
-                                           DismissalCase{"EscapeKey", EscapeKey}, DismissalCase{"CloseBox", CloseBox}),
-                         CaseName<DismissalCase>);
+INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, Dismissal, ::testing::Values(CancelButton, EscapeKey, CloseBox),
+                         Named<Way>({"CancelButton", "EscapeKey", "CloseBox"}));
 
 TEST_F(DriverControlDialogTest, ShowMessageShowsAndRaisesAndIsNotHandled) {
   Open();
@@ -462,14 +462,10 @@ TEST_F(DriverControlDialogTest, ButtonsAreIgnoredWhileThePromptIsUp) {
 // messages flowing (the wait for the device helper on 64-bit Windows, or
 // for the step's own thread): its buttons must do nothing until the
 // opening's switch is through, clicks sent or posted alike.
-struct RouteCase {
-  const char* name;
-  bool wow64;
-};
-using OpeningSwitch = DialogCases<RouteCase>;
+using OpeningSwitch = DialogCases<bool>;  // a 32-bit panel on 64-bit Windows
 
 TEST_P(OpeningSwitch, IgnoresTheButtonsMeanwhile) {
-  const bool wow64 = GetParam().wow64;
+  const bool wow64 = GetParam();
   StoreMode(0);
   sim::machine().wow64 = wow64;
   sim::machine().duringHelperRun = [] {
@@ -492,9 +488,8 @@ TEST_P(OpeningSwitch, IgnoresTheButtonsMeanwhile) {
   EXPECT_TRUE(Enabled(kMi00) && Enabled(kMi03) && !Enabled(kMi08));
   EXPECT_EQ(StoredMode(), 0u);
 }
-INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, OpeningSwitch,
-                         ::testing::Values(RouteCase{"ThroughTheHelper", true}, RouteCase{"InThisProcess", false}),
-                         CaseName<RouteCase>);
+INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, OpeningSwitch, ::testing::Bool(),
+                         Named<bool>({"InThisProcess", "ThroughTheHelper"}));
 
 // A standard account (User Account Control): the panel holds no rights, on
 // 64-bit Windows, with the machine in WDM mode.
@@ -523,14 +518,10 @@ const std::string kVirtualStore = std::string("Software\\Classes\\VirtualStore\\
 
 // The opening asks for consent only when a function must change, and stores
 // the mode again (0x100 as plain 0) only in an elevated run it needs anyway.
-struct StepCase {
-  const char* name;
-  bool inStep;
-};
-using StandardAccountOpening = DialogCases<StepCase>;
+using StandardAccountOpening = DialogCases<bool>;  // the functions in step with the mode
 
 TEST_P(StandardAccountOpening, AsksOnlyWhenAFunctionMustChange) {
-  const bool inStep = GetParam().inStep;
+  const bool inStep = GetParam();
   StandardAccount(!inStep);
   StoreMode(0x100);
   Open();
@@ -543,9 +534,8 @@ TEST_P(StandardAccountOpening, AsksOnlyWhenAFunctionMustChange) {
   EXPECT_FALSE(sim::machine().virtualized);
   EXPECT_FALSE(regtest::GetValue(HKEY_CURRENT_USER, kVirtualStore.c_str(), drivermode::kModeValue));
 }
-INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, StandardAccountOpening,
-                         ::testing::Values(StepCase{"InStep", true}, StepCase{"OutOfStep", false}),
-                         CaseName<StepCase>);
+INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, StandardAccountOpening, ::testing::Bool(),
+                         Named<bool>({"OutOfStep", "InStep"}));
 
 // OK starts the panel's own elevated run once, after the prompt: it stores
 // the mode and switches, on 32-bit Windows too. Declined consent switches
