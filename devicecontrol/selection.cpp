@@ -77,7 +77,9 @@ void FreeSelection(Selection* selection) {
 
 bool SameSet(const Selection& a, const Selection& b) {
   if (a.className != nullptr || b.className != nullptr) return false;  // each class its own lookup
-  if ((a.matching || a.all) != (b.matching || b.all)) return false;
+  // A set of devices named by literal instance IDs holds exactly those and
+  // selects all it holds: it serves its own list alone.
+  if (!(a.matching || a.all) || !(b.matching || b.all)) return false;
   return a.enumeratorLength == b.enumeratorLength &&
          (a.enumerator == nullptr || SameText(a.enumerator, b.enumerator, a.enumeratorLength));
 }

@@ -235,6 +235,15 @@ TEST_F(DeviceStateChange, OneWalkPerStep) {
   std::vector<std::string> reads;
   for (const auto& c : sim::CallsOf("CM_Get_Device_ID_ExA")) reads.push_back(c.device);
   EXPECT_EQ(reads, (std::vector<std::string>{kMi00, kMi03, kMi08}));
+
+  // Lists of literal IDs each select their own devices, never the other's.
+  const std::string on = std::string("@") + kMi00, off = std::string("@") + kMi08;
+  const char* const enable[] = {on.c_str()};
+  const char* const disable[] = {off.c_str()};
+  StateChangeBatch literal[] = {{1, enable, DICS_ENABLE, {}, 0}, {1, disable, DICS_DISABLE, {}, 0}};
+  sim::StdoutCapture again;
+  EXPECT_TRUE(ChangeInProcess(literal, 2, INFINITE));
+  EXPECT_EQ(again.Finish(), Line(kMi00, "Enabled") + Line(kMi08, "Disabled"));
 }
 
 // A class installer that never returns does not hold the step for ever: at
