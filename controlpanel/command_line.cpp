@@ -64,6 +64,8 @@ uint32_t ModeExitCode(const drivermode::SwitchOutcome& outcome, bool changed, bo
     error = kCancelled;
   } else if (outcome.startError != 0) {
     error = outcome.startError;
+  } else if (outcome.unlisted) {
+    error = kGeneralFailure;
   } else if (!stored) {
     error = kAccessDenied;
   } else {

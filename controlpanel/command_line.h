@@ -36,6 +36,7 @@ constexpr uint32_t kExitNoFunction = 2;      // --status: no Norza function is p
 // --mode's exit code: ERROR_TIMEOUT for a switch cut short at its limit;
 // the platform's error of the first function that failed; ERROR_CANCELLED
 // for a refused consent; why the elevated run could not start;
+// ERROR_GEN_FAILURE for functions that could not be listed;
 // ERROR_ACCESS_DENIED for a mode that could not be stored; else 3010 when the stored
 // mode changed or a function waits for a restart; else 0. An error is never
 // 0 or 3010.

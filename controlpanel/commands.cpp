@@ -31,10 +31,17 @@ uint32_t SwitchMode(DriverMode mode) {
   }
   devicecontrol::SetStatusErrors(true);
   const bool storeAllowed = platform::TurnOffRegistryVirtualization();  // the machine's mode, or refused
-  ModeChange change = BeginModeChange(mode, drivermode::ReadAudioMode(), storeAllowed);
-  // The mode already stored: switched again, as an opening does.
-  const drivermode::SwitchOutcome outcome = change.changed ? FinishModeChange(change) : Switch(mode, false);
-  const uint32_t code = ModeExitCode(outcome, change.changed, !change.changed || change.stored);
+  const int current = drivermode::ReadAudioMode();
+  ModeChange change;
+  drivermode::SwitchOutcome outcome;
+  if (current == mode) {
+    outcome = Reapply(mode, storeAllowed);  // the mode stored already: as an opening does
+    change.stored = true;
+  } else {
+    change = BeginModeChange(mode, current, storeAllowed);
+    outcome = FinishModeChange(change);
+  }
+  const uint32_t code = ModeExitCode(outcome, change.changed, change.stored);
   wire::Text said;
   said.Append(code == 0 || code == kExitRestart ? "The Norza is in " : "The Norza could not be put in ");
   said.Append(ModeName(mode));
@@ -72,6 +79,12 @@ uint32_t ShowStatus() {
     devicecontrol::DescribeState(&device.element, &word);
     devicecontrol::PrintStatusLine(device.outcome.id[0] != '\0' ? device.outcome.id : "?",
                                    word.ok() ? word.data() : "unknown");
+  }
+  for (std::size_t b = 0; b < step.batchCount(); ++b) {
+    if (step.batch(b).result == devicecontrol::Failure) {
+      Say("The Norza's functions could not all be listed.\n");
+      return kExitOutOfLine;
+    }
   }
   if (step.deviceCount() == 0) return kExitNoFunction;
   return inLine ? 0 : kExitOutOfLine;

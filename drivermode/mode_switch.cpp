@@ -26,6 +26,8 @@ SwitchOutcome TallyStep(const devicecontrol::StateChangeBatch* batches, int coun
     outcome.failed += context.devicesSelected - context.devicesChanged;
     outcome.restart = outcome.restart || context.restartRequired != 0;
     if (outcome.firstError == 0) outcome.firstError = context.firstError;
+    const int32_t walk = batches[b].result;
+    outcome.unlisted = outcome.unlisted || (walk != devicecontrol::Success && walk != devicecontrol::NoPatterns);
   }
   return outcome;
 }

@@ -29,6 +29,7 @@ struct SwitchOutcome {
   uint32_t startError = 0;
   bool unknown = false;       // a limit cut the switch short: whether the functions changed is not known
   bool stillRunning = false;  // and the elevated run that was switching could not be ended
+  bool unlisted = false;      // a batch's devices could not be listed: `selected` lacks them
 };
 
 // Where a step of state changes runs, chosen in this one place: changing a

@@ -39,6 +39,9 @@ TEST(CommandLineTest, ModeExitCodeIsAnErrorWheneverSomethingFailed) {
   outcome.unknown = true;
   EXPECT_EQ(controlpanel::ModeExitCode(outcome, true, true), 1460u);
   EXPECT_EQ(controlpanel::ModeExitCode(drivermode::SwitchOutcome{3}, true, false), 5u);
+  drivermode::SwitchOutcome unlisted{0};
+  unlisted.unlisted = true;
+  EXPECT_EQ(controlpanel::ModeExitCode(unlisted, true, true), 31u);
   EXPECT_EQ(controlpanel::ModeExitCode(drivermode::SwitchOutcome{0}, true, true), 3010u);  // no function present
 }
 

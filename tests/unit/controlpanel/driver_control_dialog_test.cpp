@@ -684,7 +684,9 @@ INSTANTIATE_TEST_SUITE_P(
                           StandardAccount(false);
                           sim::machine().elevatedRunGoes = sim::ElevatedRun::Refused;
                         },
-                        5, ": Fail 0x00000005\n", 0}),
+                        5, ": Fail 0x00000005\n", 0},
+        ModeCommandCase{"TheFunctionsCannotBeListed", 0, [] { sim::machine().failBuildSet = true; }, 31,
+                        "could not be put in ASIO mode: error 0x0000001F.\n", 1}),
     CaseName<ModeCommandCase>);
 
 // --mode and OK: the same stored mode, calls, preferred devices and lines.
@@ -741,6 +743,7 @@ struct StatusCase {
   bool present;
   uint32_t exitCode;
   const char* said;
+  bool unlisted = false;
 };
 using StatusCommand = DialogCases<StatusCase>;
 
@@ -748,6 +751,7 @@ TEST_P(StatusCommand, SaysTheModeAndEachFunctionsState) {
   const StatusCase& c = GetParam();
   StandardAccount(false);
   for (auto& d : sim::machine().devices) d.present = c.present;
+  sim::machine().failBuildSet = c.unlisted;
   StoreMode(c.stored);
   EXPECT_EQ(Command({"--status"}), c.exitCode);
   // In the order of the stored mode's step: its own functions first.
@@ -759,7 +763,11 @@ INSTANTIATE_TEST_SUITE_P(DriverControlDialogTest, StatusCommand,
                          ::testing::Values(StatusCase{"InLine", 0, true, 0, "Stored mode: WDM\n"},
                                            StatusCase{"OutOfLine", 1, true, 1, "Stored mode: ASIO\n"},
                                            StatusCase{"NoModeStored", 7, true, 1, "Stored mode: none\n"},
-                                           StatusCase{"NoFunctionPresent", 0, false, 2, "Stored mode: WDM\n"}),
+                                           StatusCase{"NoFunctionPresent", 0, false, 2, "Stored mode: WDM\n"},
+                                           StatusCase{"FunctionsCannotBeListed", 0, false, 1,
+                                                      "Stored mode: WDM\nThe Norza's functions could not all be "
+                                                      "listed.\n",
+                                                      true}),
                          CaseName<StatusCase>);
 
 TEST(InterfacePatternLists, NameTheFunctionsOfEachMode) {
