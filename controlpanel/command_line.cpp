@@ -2,18 +2,11 @@
 
 #include <cstring>
 
+#include "devicecontrol/device_pattern.h"
+
 namespace controlpanel {
 
 namespace {
-
-// ASCII letters only: the words are ASCII, and the locale plays no part.
-bool SameWord(const char* text, const char* word) {
-  for (; *text != '\0' && *word != '\0'; ++text, ++word) {
-    const char c = (*text >= 'A' && *text <= 'Z') ? static_cast<char>(*text - 'A' + 'a') : *text;
-    if (c != *word) return false;
-  }
-  return *text == *word;
-}
 
 // Platform errors for what is not a function's (winerror.h's values).
 constexpr uint32_t kCancelled = 1223;      // ERROR_CANCELLED: consent refused
@@ -45,8 +38,8 @@ Command ParseCommandLine(int argc, const char* const* argv) {
   } else if (argc == 2 && std::strcmp(argv[1], "--status") == 0) {
     command.kind = CommandKind::Status;
   } else if (argc == 3 && std::strcmp(argv[1], "--mode") == 0 && argv[2] != nullptr) {
-    if (SameWord(argv[2], "wdm")) command.kind = CommandKind::Mode;
-    if (SameWord(argv[2], "asio")) {
+    if (devicecontrol::EqualText(argv[2], "wdm")) command.kind = CommandKind::Mode;
+    if (devicecontrol::EqualText(argv[2], "asio")) {
       command.kind = CommandKind::Mode;
       command.mode = drivermode::ASIO;
     }

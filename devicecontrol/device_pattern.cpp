@@ -7,7 +7,6 @@
 #include <windows.h>
 #endif
 
-
 namespace devicecontrol {
 namespace {
 
@@ -18,6 +17,8 @@ inline unsigned char Fold(char c) {
   return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
 }
 
+}  // namespace
+
 bool EqualText(const char* a, const char* b) {
   for (;; ++a, ++b) {
     const unsigned char ca = Fold(*a);
@@ -26,14 +27,16 @@ bool EqualText(const char* a, const char* b) {
   }
 }
 
-// Compares n bytes; `text` holds no terminator within them, so a terminator
-// in `id` is a mismatch and stops the loop before it can read past it.
+// A terminator in `id` is a mismatch and stops the loop before it can read
+// past it.
 bool EqualBytes(const char* id, const char* text, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     if (Fold(id[i]) != Fold(text[i])) return false;
   }
   return true;
 }
+
+namespace {
 
 // Step over the character at p, which is not the terminator. Lead bytes of
 // double-byte characters are never ASCII, so only other bytes need the code

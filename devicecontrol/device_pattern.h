@@ -26,6 +26,11 @@ struct DevicePattern {
 // buffer the entries point into; the list owns it. Null means "no list".
 using IdList = char**;
 
+// ASCII letters compared without case, whatever the process locale: whole
+// texts, and `n` bytes of which `text` holds no terminator.
+bool EqualText(const char* a, const char* b);
+bool EqualBytes(const char* id, const char* text, std::size_t n);
+
 DevicePattern ParseDevicePattern(const char* pattern);
 bool MatchIdPattern(const char* id, const DevicePattern& pattern);
 

@@ -7,15 +7,6 @@ namespace devicecontrol {
 
 namespace {
 
-inline char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameText(const char* a, const char* b, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
-
 // The literal enumerator an instance-ID pattern begins with: the text before
 // its first backslash, when that holds no wildcard. Zero length for none.
 std::size_t Enumerator(const DevicePattern& p) {
@@ -56,7 +47,7 @@ bool ParseSelection(int32_t count, const char* const* args, Selection* out) {
   for (int32_t i = 0; i < out->count; ++i) {
     const std::size_t length = Enumerator(out->patterns[i]);
     if (length == 0 || (i > 0 && (length != out->enumeratorLength ||
-                                  !SameText(out->patterns[i].text, out->enumerator, length)))) {
+                                  !EqualBytes(out->patterns[i].text, out->enumerator, length)))) {
       out->enumerator = nullptr;
       out->enumeratorLength = 0;
       return true;
@@ -81,7 +72,7 @@ bool SameSet(const Selection& a, const Selection& b) {
   // selects all it holds: it serves its own list alone.
   if (!(a.matching || a.all) || !(b.matching || b.all)) return false;
   return a.enumeratorLength == b.enumeratorLength &&
-         (a.enumerator == nullptr || SameText(a.enumerator, b.enumerator, a.enumeratorLength));
+         (a.enumerator == nullptr || EqualBytes(a.enumerator, b.enumerator, a.enumeratorLength));
 }
 
 }  // namespace devicecontrol
